@@ -1,0 +1,77 @@
+// Line reader against a plain reference with unbounded strings: the first
+// byte picks the terminator length, the next bytes are the terminator, the
+// rest is the file.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "driverfiles/linereader.h"
+
+namespace {
+
+struct Ref {
+  bool ok;
+  std::string text;
+};
+
+Ref reference(const uint8_t* data, size_t size, size_t& pos, const std::string& term, bool& flag) {
+  std::string text;
+  std::string pending;
+  size_t match = 0;
+  auto flush = [&] {
+    for (char c : pending) {
+      if (c != '\0') text += c;
+    }
+    pending.clear();
+  };
+  while (pos < size) {
+    flag = false;
+    char b = static_cast<char>(data[pos++]);
+    pending += b;
+    if (b != term[match]) {
+      flush();
+      match = 0;
+      if (text.size() > 255) return {false, ""};
+      continue;
+    }
+    if (pending.size() == term.size()) {
+      flag = true;
+      pending.clear();
+      break;
+    }
+    ++match;
+  }
+  flush();
+  if (text.size() > 255) return {false, ""};
+  return {!text.empty(), text};
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  size_t termLen = 1 + data[0] % 255;
+  if (size < 1 + termLen) return 0;
+  std::string term(reinterpret_cast<const char*>(data + 1), termLen);
+  const uint8_t* file = data + 1 + termLen;
+  size_t fileSize = size - 1 - termLen;
+
+  vorin::driverfiles::MemoryByteSource source(file, fileSize);
+  size_t refPos = 0;
+  bool flag = true;
+  bool refFlag = true;
+  auto text = std::make_unique<char[]>(256);  // exactly a text buffer, so ASan sees any overrun
+  for (int guard = 0; guard <= 100000; ++guard) {
+    bool atEnd = refPos >= fileSize;
+    bool ok = vorin::driverfiles::readRawLine(source, term, text.get(), flag);
+    Ref r = reference(file, fileSize, refPos, term, refFlag);
+    if (ok != r.ok || text.get()[255] != '\0' || r.text != text.get() || flag != refFlag ||
+        source.position() != refPos) {
+      std::abort();
+    }
+    if (atEnd) return 0;
+  }
+  std::abort();  // the reader stopped making progress
+}

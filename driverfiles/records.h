@@ -1,0 +1,54 @@
+// Library-wide state of the driver's text files and the C++ side of the
+// record layer. The exported C functions are declared in vorin/driver.h.
+#ifndef VORIN_DRIVERFILES_RECORDS_H
+#define VORIN_DRIVERFILES_RECORDS_H
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vorin::driverfiles {
+
+struct DriverFileState {
+  // On: opens deny every other open of the same file. The device commands
+  // switch it off around the exchange buffer file.
+  std::atomic<bool> exclusiveOpen{true};
+  // Off: every written line is committed to disk before the write returns.
+  std::atomic<bool> rewrite{false};
+  std::atomic<bool> lastLineTerminated{true};
+  std::atomic<std::uint32_t> linesRead{0};
+  std::atomic<std::uint32_t> linesWritten{0};
+  // Notice periods for LINES and OUTLINES, 0 = never.
+  std::atomic<std::uint32_t> linesPeriod{0};
+  std::atomic<std::uint32_t> outlinesPeriod{0};
+  // Only data lines read from the input file and written to the output file count.
+  std::atomic<std::int32_t> inputHandle{-1};
+  std::atomic<std::int32_t> outputHandle{-1};
+};
+
+DriverFileState& driverFileState();
+
+// Handles to -1 (without closing), counters 0, last-line flag true. The
+// switches, periods, terminator and header lines are left as they are.
+void resetDriverFileCounters();
+
+// The line terminator, CR LF at load. 1 to 255 bytes, NUL allowed.
+bool setLineTerminator(std::string_view bytes);
+std::string lineTerminator();
+
+// Header lines 1 to 3, written by ZapisanoDoPlikuNaglowek as '#' + text.
+bool setHeaderLine(int number, std::string_view text);
+std::string headerLine(int number);
+
+// Seam towards the server channel. Called after the counted data line whose
+// count is a multiple of the non-zero period: code 'L' (76) for lines read,
+// 'O' (79) for lines written. The channel registers a function that sends
+// the notice when the channel is on (and prints the "###DRIVER: " line when
+// the verbose switch is on); with none registered, nothing happens.
+using LineCountNotice = void (*)(char code, std::uint32_t count);
+void setLineCountNotice(LineCountNotice notice);
+
+}  // namespace vorin::driverfiles
+
+#endif

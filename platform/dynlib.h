@@ -1,0 +1,24 @@
+// Loading a shared library at run time and finding its functions by name
+// (dlopen/dlsym, LoadLibraryA/GetProcAddress). Used by hosts that bind to the
+// driver library late, and by the tests that prove its exports resolve.
+#ifndef VORIN_PLATFORM_DYNLIB_H
+#define VORIN_PLATFORM_DYNLIB_H
+
+#include <string>
+
+namespace vorin::platform {
+
+// nullptr on failure; *error (when given) then says why.
+void* dynlibOpen(const char* path, std::string* error = nullptr);
+void* dynlibSymbol(void* library, const char* name);
+void dynlibClose(void* library);
+
+// The platform's file name of a shared library: "libNAME.so" or "NAME.dll".
+std::string dynlibFileName(const char* baseName);
+
+// Folder of the running program, ending in the path separator; empty if unknown.
+std::string programDirectory();
+
+}  // namespace vorin::platform
+
+#endif

@@ -1,0 +1,58 @@
+// Integer file handles for the driver's text files.
+//
+// A handle is a small non-negative integer; -1 means "not open". Files are
+// always opened in binary form. The exclusive flag denies every other open of
+// the same file, also from other processes: Windows share mode 0 there, an
+// advisory flock() on POSIX (exclusive opens take LOCK_EX, shared opens
+// LOCK_SH, so two programs using this layer see the same refusals as on
+// Windows; a program that ignores the locks is not stopped on POSIX).
+#ifndef VORIN_PLATFORM_FILE_H
+#define VORIN_PLATFORM_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vorin::platform {
+
+enum class FileOpenMode : std::uint8_t {
+  Read = 0,       // must exist, read only, starts at the beginning
+  Write = 1,      // created or truncated
+  Append = 2,     // created or kept; every write lands at the current end
+  ReadWrite = 3,  // created or kept, not truncated
+};
+
+// Windows-style codes, so both builds report the same numbers.
+inline constexpr std::uint32_t kFileErrorNotFound = 2;
+inline constexpr std::uint32_t kFileErrorPathNotFound = 3;
+inline constexpr std::uint32_t kFileErrorTooManyOpen = 4;
+inline constexpr std::uint32_t kFileErrorAccessDenied = 5;
+inline constexpr std::uint32_t kFileErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kFileErrorSharingViolation = 32;
+inline constexpr std::uint32_t kFileErrorGeneral = 31;
+
+struct FileOpenResult {
+  std::int32_t handle;   // -1 on failure
+  std::uint32_t error;   // 0 on success
+};
+
+FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive);
+bool fileClose(std::int32_t handle);
+
+// Number of bytes moved, 0 at the end of the file (reading), -1 on failure.
+std::int64_t fileRead(std::int32_t handle, void* buffer, std::size_t count);
+std::int64_t fileWrite(std::int32_t handle, const void* data, std::size_t count);
+
+// Moves the position relative to where it is; false if the handle cannot seek.
+bool fileSeekRelative(std::int32_t handle, std::int64_t offset);
+
+enum class FileEnd { No, Yes, Unknown };
+// Whether the position equals the file's size; the position is not moved.
+FileEnd fileAtEnd(std::int32_t handle);
+
+// Makes everything written so far durable and visible to other processes.
+// True also for files that have nothing to flush (devices).
+bool fileCommit(std::int32_t handle);
+
+}  // namespace vorin::platform
+
+#endif
