@@ -130,7 +130,7 @@ int RunDialogue(vorin::platform::Console& console, const DialogueSettings& setti
 
   const uint8_t code = UploadImage(settings.image, [&](unsigned index) {
     console.MoveToColumn(progress_column);
-    console.Write(Format("%u%%", (index + 1) * 100u / kBlockCount));
+    console.Write(Format("%u%%", static_cast<unsigned>((index + 1) * 100u / kBlockCount)));
   });
 
   if (code == Kod::Sukces) {
