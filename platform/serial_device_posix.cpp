@@ -88,7 +88,9 @@ public:
         if (::tcgetattr(fd_, &t) == 0) {
             ::cfmakeraw(&t);
             t.c_cflag |= CLOCAL | CREAD;
-            t.c_cc[VMIN] = 0;
+            // VMIN 1 with O_NONBLOCK: no data reads as EAGAIN, and 0 means
+            // end of file only (VMIN 0 would make "no data" read as 0 too).
+            t.c_cc[VMIN] = 1;
             t.c_cc[VTIME] = 0;
             ::tcsetattr(fd_, TCSANOW, &t);
         }

@@ -1,0 +1,73 @@
+// The two workers of an open port: the events worker waits for comm events
+// and hands each one to the opening thread; the transfer worker performs
+// every byte transfer requested through the mailbox.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/event.h"
+#include "platform/serial_device.h"
+#include "platform/thread.h"
+
+namespace vorin::serial {
+
+class TComm;
+
+// Bits of a port object's event set, by position, and their comm event kinds.
+inline constexpr uint32_t kEventKinds[9] = {
+    platform::kEvBreak, platform::kEvCts,    platform::kEvDsr,    platform::kEvErr,     platform::kEvRing,
+    platform::kEvRlsd,  platform::kEvRxChar, platform::kEvRxFlag, platform::kEvTxEmpty,
+};
+uint32_t CommMaskOf(uint16_t eventSet);
+
+class TZdarzeniaCommThread {
+public:
+    using Handler = std::function<void(TZdarzeniaCommThread&, uint32_t mask)>;
+
+    // Raises the process priority, sets the comm mask and starts the thread.
+    TZdarzeniaCommThread(platform::SerialDevice& port, uint16_t eventSet, Handler handler);
+    ~TZdarzeniaCommThread();
+
+    bool Started() const { return thread_ != nullptr; }
+    void Stop();
+    platform::Event* Finished() const { return thread_ ? &thread_->Finished() : nullptr; }
+    void Join();
+    uint32_t EventMask() const { return eventMask_.load(); }
+
+private:
+    void Run();
+    void FireHandler();
+
+    platform::SerialDevice& port_;
+    std::atomic<uint32_t> eventMask_{0};
+    Handler handler_;
+    std::unique_ptr<platform::Event> stop_;
+    std::atomic<bool> terminate_{false};
+    std::unique_ptr<platform::Thread> thread_;
+};
+
+class TZapisOdczytThread {
+public:
+    // Starts the thread and returns once it has created the mailbox events
+    // (or failed to).
+    TZapisOdczytThread(TComm& owner);
+    ~TZapisOdczytThread();
+
+    bool Started() const { return thread_ != nullptr; }
+    void Stop();
+    platform::Event* Finished() const { return thread_ ? &thread_->Finished() : nullptr; }
+    void Join();
+
+private:
+    void Run(platform::Event* ready, platform::Event* writeRequest, platform::Event* readRequest);
+    static void SignalReady(platform::Event* ready);
+
+    TComm& owner_;
+    std::unique_ptr<platform::Event> stop_;
+    std::atomic<bool> terminate_{false};
+    std::unique_ptr<platform::Thread> thread_;
+};
+
+}  // namespace vorin::serial
