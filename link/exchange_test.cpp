@@ -120,14 +120,6 @@ TEST_F(Wymiana, UncheckedAcknowledgementsLetAnyByteThrough) {
     }
 }
 
-TEST_F(Wymiana, AnswerBytesAfterTheAcknowledgementOverwriteIt) {
-    drukarka.Wyslij({0x06, 0xA0, 0xA1, 0xA2});
-    WymianaRamki(Prefiks::Rozkaz, 0x30, 4, 0, 0);
-    EXPECT_EQ(KodWyniku, 0);
-    EXPECT_EQ(ObszarOdpowiedzi[1], 0xA0);
-    EXPECT_EQ(ObszarOdpowiedzi[3], 0xA2);
-}
-
 // ---- Status rules ----------------------------------------------------------------------
 
 struct PrzypadekStatusu {
@@ -401,14 +393,6 @@ TEST_F(Wymiana, AnswerThatStopsHalfwayIsAReceiveTimeout) {
     EXPECT_EQ(KodWyniku, 21);
     EXPECT_EQ(drukarka.Odczyty(), 5u);
     EXPECT_EQ(ObszarOdpowiedzi[2], 0x02);
-}
-
-TEST_F(Wymiana, AcknowledgementTimeout) {
-    drukarka.Milczy();
-    drukarka.Wyslij({0x06});
-    WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 5, 1);
-    EXPECT_EQ(KodWyniku, 21);
-    EXPECT_EQ(drukarka.Zapisane().size(), 2u);
 }
 
 // ---- The loader's block upload -----------------------------------------------------------

@@ -23,14 +23,6 @@ protected:
 
 // ---- Presence, open and close -------------------------------------------------------------
 
-TEST_F(Port, PresenceAsksTheSerialLibrary) {
-    drukarka.portObecny = 1;
-    EXPECT_TRUE(ObecnoscPortu(4));
-    drukarka.portObecny = 0;
-    EXPECT_FALSE(ObecnoscPortu(17));
-    EXPECT_EQ(drukarka.Wywolania(), (Wywolania{"Present 4", "Present 17"}));
-}
-
 TEST_F(Port, LoaderOpenUsesTheDefaults) {
     NumerPortu = 3;
     Predkosc = 38400;
@@ -194,13 +186,6 @@ TEST_F(Port, ModeThreeAfterAFailedExchangeStartsWithACleanFlag) {
     OtwarciePortu();
     EXPECT_EQ(KodWyniku, 0);
     EXPECT_EQ(drukarka.Zapisane().size(), 3u);
-}
-
-TEST_F(Port, ModeThreeEarlierCodeMakesTheSwitchFail) {
-    TrybMux = 3;
-    KodWyniku = 21;
-    OtwarciePortu();
-    EXPECT_EQ(KodWyniku, 52);
 }
 
 TEST_F(Port, ModeThreeReturnsToASpeedAbove16BitsByReopening) {
