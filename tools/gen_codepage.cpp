@@ -47,6 +47,9 @@ constexpr int kDescentRows = kRows - kBaselineRow;
 // Capital height in dots; the capital A fills rows 0..19.
 constexpr double kCapRows = 20.0;
 
+// Stems of the single-width set are widened by this many dots (see Build).
+constexpr double kSingleEmbolden = 0.6;
+
 // Coverage is sampled on a grid this many times finer than the dots.
 constexpr int kOversample = 8;
 
@@ -156,13 +159,14 @@ public:
     // cell and its capital height spans kCapRows; glyphs that would leave the
     // cell (accented capitals, long descenders, wide symbols) are compressed
     // on that side only, so they keep their weight and stay recognisable.
-    Cell render(char32_t cp, int width, double embolden = 0.0, double threshold = 0.5) const {
+    Cell render(char32_t cp, int width, double embolden = 0.0, double capRows = kCapRows,
+                double threshold = 0.5) const {
         const FT_UInt index = FT_Get_Char_Index(face_, cp);
         if (index == 0) throw std::runtime_error("font lacks U+" + Hex(cp));
 
         const double unitsPerEm = face_->units_per_EM;
         const double ppemX = width * unitsPerEm / advance_;
-        const double ppemY = kCapRows * unitsPerEm / capHeight_;
+        const double ppemY = capRows * unitsPerEm / capHeight_;
         // Oversampled pixel sizes in 26.6.
         const auto sizeX = static_cast<FT_F26Dot6>(std::lround(ppemX * kOversample * 64.0));
         const auto sizeY = static_cast<FT_F26Dot6>(std::lround(ppemY * kOversample * 64.0));
@@ -487,6 +491,57 @@ const std::array<std::vector<const char*>, 14> kSmall = {{
      "....##....", "...##.....", "...##.....", "..##......"},
 }};
 
+// Accented letters of the single-width set are put together from the plain
+// letter and a hand-drawn accent in rows 0..3: in ten dots the font's own
+// accents merge (two dots of a diaeresis become a bar) or shrink away.
+// Capitals are drawn shorter, rows 5..19, to leave the accent its room.
+enum class Accent { kDiaeresis, kAcute, kGrave, kCircumflex, kRing, kTilde };
+
+struct Composed {
+    char32_t letter;
+    char32_t base;
+    Accent accent;
+};
+
+constexpr Composed kComposed[] = {
+    {0x00FC, U'u', Accent::kDiaeresis},  {0x00E9, U'e', Accent::kAcute},     {0x00E2, U'a', Accent::kCircumflex},
+    {0x00E4, U'a', Accent::kDiaeresis},  {0x00E0, U'a', Accent::kGrave},     {0x00E5, U'a', Accent::kRing},
+    {0x00EA, U'e', Accent::kCircumflex}, {0x00EB, U'e', Accent::kDiaeresis}, {0x00E8, U'e', Accent::kGrave},
+    {0x00EF, 0x0131, Accent::kDiaeresis}, {0x00EE, 0x0131, Accent::kCircumflex}, {0x00EC, 0x0131, Accent::kGrave},
+    {0x00C4, U'A', Accent::kDiaeresis},  {0x00C5, U'A', Accent::kRing},      {0x00C9, U'E', Accent::kAcute},
+    {0x00F4, U'o', Accent::kCircumflex}, {0x00F6, U'o', Accent::kDiaeresis}, {0x00F2, U'o', Accent::kGrave},
+    {0x00FB, U'u', Accent::kCircumflex}, {0x00F9, U'u', Accent::kGrave},     {0x00FF, U'y', Accent::kDiaeresis},
+    {0x00D6, U'O', Accent::kDiaeresis},  {0x00DC, U'U', Accent::kDiaeresis}, {0x00E1, U'a', Accent::kAcute},
+    {0x00ED, 0x0131, Accent::kAcute},    {0x00F3, U'o', Accent::kAcute},     {0x00FA, U'u', Accent::kAcute},
+    {0x00F1, U'n', Accent::kTilde},      {0x00D1, U'N', Accent::kTilde},
+};
+
+const Composed* FindComposed(char32_t cp) {
+    for (const Composed& c : kComposed)
+        if (c.letter == cp) return &c;
+    return nullptr;
+}
+
+void DrawAccent(Cell& c, Accent accent) {
+    static const std::vector<const char*> kArt[] = {
+        {"..........", "..##..##..", "..##..##..", ".........."},
+        {"......##..", ".....##...", "....##....", "...##....."},
+        {"..##......", "...##.....", "....##....", ".....##..."},
+        {"....##....", "...####...", "..##..##..", ".##....##."},
+        {"...####...", "..##..##..", "..##..##..", "...####..."},
+        {"..........", "..###..##.", ".##.####..", ".##..##..."},
+    };
+    const auto& rows = kArt[static_cast<int>(accent)];
+    for (std::size_t y = 0; y < rows.size(); ++y)
+        for (int x = 0; x < kSingleWidth; ++x)
+            if (rows[y][x] == '#') c.set(x, static_cast<int>(y));
+}
+
+// The single-width infinity: the font's loops close up at ten dots.
+const std::vector<const char*> kInfinity = {
+    "..........", "..........", "..........", "..........", "..........", "..........", "..........",
+    "..........", ".##....##.", "#..#..#..#", "#...##...#", "#...##...#", "#..#..#..#", ".##....##."};
+
 // The capital A of both sets is the printer's own drawing; it is kept exactly.
 constexpr std::array<std::uint16_t, kRows> kSingleA = {
     0x0C00, 0x0C00, 0x1E00, 0x1E00, 0x3F00, 0x3300, 0x7380, 0x6180, 0x6180, 0x6180, 0x6180, 0x7F80,
@@ -555,12 +610,19 @@ Glyphs Build(const FontRenderer& font) {
                 c.fill(0, kRows - 2, width - 1, kRows - 1);
             } else if (cp == 0x25A0) {
                 c = DrawSmallSquare(width);
+            } else if (pass == 0 && FindComposed(cp) != nullptr) {
+                const Composed* k = FindComposed(cp);
+                const bool capital = k->base >= U'A' && k->base <= U'Z';
+                c = font.render(k->base, width, kSingleEmbolden, capital ? kCapRows - 5 : kCapRows);
+                DrawAccent(c, k->accent);
+            } else if (pass == 0 && cp == 0x221E) {
+                c = FromArt(width, kInfinity);
             } else {
                 // The single-width cell is narrow for the font's thin stems:
                 // widen them by 0.6 dot so that every stem prints two dots,
                 // like the hand-drawn digits and capital A. At double width
                 // the stems are three dots wide as they stand.
-                c = font.render(cp, width, width == kSingleWidth ? 0.6 : 0.0);
+                c = font.render(cp, width, width == kSingleWidth ? kSingleEmbolden : 0.0);
                 if (cp == 0x2320) ExtendIntegral(c, true);
                 if (cp == 0x2321) ExtendIntegral(c, false);
             }
