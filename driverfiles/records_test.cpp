@@ -339,8 +339,8 @@ TEST_F(RecordsTest, ExclusiveOpenDeniesOtherOpensInThisProcess) {
   EXPECT_FALSE(OtwartoPlik(&b, path.c_str(), 0));
   EXPECT_EQ(b, -1);
   EXPECT_FALSE(MoznaOtworzycPlik(path.c_str(), 1));
-  EXPECT_EQ(readWhole(path), "$a\r\n");  // the refused write open truncated nothing
   ZamknieciePliku(&handles.back());
+  EXPECT_EQ(readWhole(path), "$a\r\n");  // the refused write open truncated nothing
 
   df::driverFileState().exclusiveOpen = false;
   ASSERT_TRUE(OtwartoPlik(&a, path.c_str(), 0));

@@ -59,8 +59,10 @@ FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive) {
       disposition = OPEN_EXISTING;
       break;
     case FileOpenMode::Write:
+      // Truncated below, only once the open has passed the sharing check
+      // (the same order as on POSIX).
       access = GENERIC_WRITE;
-      disposition = CREATE_ALWAYS;
+      disposition = OPEN_ALWAYS;
       break;
     case FileOpenMode::Append:
       // Append rights without FILE_WRITE_DATA: the system puts every write at
@@ -82,9 +84,15 @@ FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive) {
     DWORD e = GetLastError();
     return {-1, e != 0 ? static_cast<std::uint32_t>(e) : kFileErrorGeneral};
   }
-  if (GetFileType(h) == FILE_TYPE_PIPE) {  // a pipe could block a read for ever
+  DWORD type = GetFileType(h);
+  if (type == FILE_TYPE_PIPE) {  // a pipe could block a read for ever
     CloseHandle(h);
     return {-1, kFileErrorAccessDenied};
+  }
+  if (mode == FileOpenMode::Write && type == FILE_TYPE_DISK && !SetEndOfFile(h)) {
+    DWORD e = GetLastError();
+    CloseHandle(h);
+    return {-1, e != 0 ? static_cast<std::uint32_t>(e) : kFileErrorGeneral};
   }
   std::int32_t handle = insert(h);
   if (handle < 0) {
