@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
         std::cerr << "codepage-preview: cannot open " << argv[1] << "\n";
         return 1;
     }
-    // Read one byte past the expected size so that a longer file is noticed.
+    // Read the whole file (up to a limit) so that a longer file is noticed.
     std::vector<unsigned char> image;
     char buf[4096];
     while (in.read(buf, sizeof buf) || in.gcount() > 0) {
@@ -33,9 +33,14 @@ int main(int argc, char** argv) {
         std::cerr << "codepage-preview: cannot read " << argv[1] << "\n";
         return 1;
     }
+    if (image.size() != 36864) {
+        std::cerr << "codepage-preview: " << argv[1] << " is " << (image.size() > (1u << 20) ? "over 1 MiB" : std::to_string(image.size()) + " bytes")
+                  << ", a code page image is 36864 bytes\n";
+        return 1;
+    }
     std::string error;
     if (!vorin::WriteGlyphSheetPng(image.data(), image.size(), argv[2], &error)) {
-        std::cerr << "codepage-preview: " << argv[1] << ": " << error << "\n";
+        std::cerr << "codepage-preview: " << error << "\n";
         return 1;
     }
     return 0;

@@ -491,10 +491,11 @@ const std::array<std::vector<const char*>, 14> kSmall = {{
      "....##....", "...##.....", "...##.....", "..##......"},
 }};
 
-// Accented letters of the single-width set are put together from the plain
-// letter and a hand-drawn accent in rows 0..3: in ten dots the font's own
-// accents merge (two dots of a diaeresis become a bar) or shrink away.
-// Capitals are drawn shorter, rows 5..19, to leave the accent its room.
+// Accented letters are put together from the plain letter and a hand-drawn
+// accent in rows 0..3: the font's accents sit above the capital height, so
+// in 24 rows they would be squeezed until the two dots of a diaeresis merge
+// into a bar. Capitals are drawn shorter, rows 5..19, to leave the accent
+// its room.
 enum class Accent { kDiaeresis, kAcute, kGrave, kCircumflex, kRing, kTilde };
 
 struct Composed {
@@ -523,7 +524,7 @@ const Composed* FindComposed(char32_t cp) {
 }
 
 void DrawAccent(Cell& c, Accent accent) {
-    static const std::vector<const char*> kArt[] = {
+    static const std::vector<const char*> kSingle[] = {
         {"..........", "..##..##..", "..##..##..", ".........."},
         {"......##..", ".....##...", "....##....", "...##....."},
         {"..##......", "...##.....", "....##....", ".....##..."},
@@ -531,9 +532,17 @@ void DrawAccent(Cell& c, Accent accent) {
         {"...####...", "..##..##..", "..##..##..", "...####..."},
         {"..........", "..###..##.", ".##.####..", ".##..##..."},
     };
-    const auto& rows = kArt[static_cast<int>(accent)];
+    static const std::vector<const char*> kDouble[] = {
+        {"....................", ".....###....###.....", ".....###....###.....", "...................."},
+        {"...........###......", "..........###.......", ".........###........", "........###........."},
+        {"......###...........", ".......###..........", "........###.........", ".........###........"},
+        {"........####........", "......###..###......", ".....##......##.....", "....##........##...."},
+        {".......######.......", "......##....##......", "......##....##......", ".......######......."},
+        {"....................", ".....####.....##....", "....##..###..##.....", "....##....####......"},
+    };
+    const auto& rows = (c.width() == kSingleWidth ? kSingle : kDouble)[static_cast<int>(accent)];
     for (std::size_t y = 0; y < rows.size(); ++y)
-        for (int x = 0; x < kSingleWidth; ++x)
+        for (int x = 0; x < c.width(); ++x)
             if (rows[y][x] == '#') c.set(x, static_cast<int>(y));
 }
 
@@ -610,10 +619,10 @@ Glyphs Build(const FontRenderer& font) {
                 c.fill(0, kRows - 2, width - 1, kRows - 1);
             } else if (cp == 0x25A0) {
                 c = DrawSmallSquare(width);
-            } else if (pass == 0 && FindComposed(cp) != nullptr) {
+            } else if (FindComposed(cp) != nullptr) {
                 const Composed* k = FindComposed(cp);
                 const bool capital = k->base >= U'A' && k->base <= U'Z';
-                c = font.render(k->base, width, kSingleEmbolden, capital ? kCapRows - 5 : kCapRows);
+                c = font.render(k->base, width, pass == 0 ? kSingleEmbolden : 0.0, capital ? kCapRows - 5 : kCapRows);
                 DrawAccent(c, k->accent);
             } else if (pass == 0 && cp == 0x221E) {
                 c = FromArt(width, kInfinity);
