@@ -153,8 +153,6 @@ public:
     FontRenderer(const FontRenderer&) = delete;
     FontRenderer& operator=(const FontRenderer&) = delete;
 
-    bool has(char32_t cp) const { return FT_Get_Char_Index(face_, cp) != 0; }
-
     // Renders `cp` into a cell of `width` dots. The font's advance spans the
     // cell and its capital height spans kCapRows; glyphs that would leave the
     // cell (accented capitals, long descenders, wide symbols) are compressed
@@ -549,7 +547,8 @@ void DrawAccent(Cell& c, Accent accent) {
 // The single-width infinity: the font's loops close up at ten dots.
 const std::vector<const char*> kInfinity = {
     "..........", "..........", "..........", "..........", "..........", "..........", "..........",
-    "..........", ".##....##.", "#..#..#..#", "#...##...#", "#...##...#", "#..#..#..#", ".##....##."};
+    "..........", ".###..###.", "##.####.##", "#...##...#", "#...##...#", "#...##...#", "##.####.##",
+    ".###..###."};
 
 // The capital A of both sets is the printer's own drawing; it is kept exactly.
 constexpr std::array<std::uint16_t, kRows> kSingleA = {
