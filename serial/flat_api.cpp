@@ -155,7 +155,10 @@ uint8_t ChangeSpeed(uint16_t speed) {
 void Opoznienie(uint16_t milliseconds) { platform::SleepMs(milliseconds); }
 
 // The message-pump thread is a later addition; until then these do nothing.
-void OpenThread(void) {}
-void CloseThread(void) {}
+// Exported as OpenThread and CloseThread (see vorinserial.def and the link
+// options in CMakeLists.txt): inside the library they need other names,
+// because kernel32 and the static thread runtime have an OpenThread of their own.
+void VorinOpenThread(void) {}
+void VorinCloseThread(void) {}
 
 }  // extern "C"

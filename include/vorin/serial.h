@@ -120,7 +120,10 @@ int32_t ClearRTSLine(void);
 /* Sleeps `milliseconds`. */
 void Opoznienie(uint16_t milliseconds);
 
-/* The message-pump thread is not built yet: both do nothing for now. */
+/* The message-pump thread is not built yet: both do nothing for now.
+ * On Windows the name OpenThread is also a kernel32 function with another
+ * signature: a C program that includes <windows.h> as well should look these
+ * two up by name with GetProcAddress instead of calling them directly. */
 void OpenThread(void);
 void CloseThread(void);
 
