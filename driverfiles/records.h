@@ -43,9 +43,12 @@ std::string headerLine(int number);
 
 // Seam towards the server channel. Called after the counted data line whose
 // count is a multiple of the non-zero period: code 'L' (76) for lines read,
-// 'O' (79) for lines written. The channel registers a function that sends
-// the notice when the channel is on (and prints the "###DRIVER: " line when
-// the verbose switch is on); with none registered, nothing happens.
+// 'O' (79) for lines written. The channel registers a function that, while
+// the channel is on, sends the notice with the count as its number and, when
+// the verbose switch is on, prints through the diagnostic printer
+// "%s%s%s%d%s" with "###DRIVER: ", the driver name, ", PID=", the process id
+// and " poslal komunikat LINES do Serwera ###\n" (OUTLINES on writing).
+// With none registered (the default) nothing happens. Any thread may set it.
 using LineCountNotice = void (*)(char code, std::uint32_t count);
 void setLineCountNotice(LineCountNotice notice);
 
