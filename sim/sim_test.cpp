@@ -374,9 +374,10 @@ TEST(SimFaults, SilentAfterStopsAnsweringButKeepsReading) {
   {
     Sim sim(dir, {"--silent-after", "132"});  // ESC 0x01 and the first half
     Host host(sim.path());
-    const Answers a = send_block(host, kFirst, image.data());
-    EXPECT_EQ(a.ack, 0x06);
-    EXPECT_EQ(a.half, Host::kTimeout);
+    host.write_all({0x1B, 0x01});
+    EXPECT_EQ(host.read_byte(), 0x06);
+    host.write_all(Bytes(130, 0x01));
+    EXPECT_EQ(host.read_byte(kQuietMs), Host::kTimeout);
     host.write_all(Bytes(130, 0x55));
     EXPECT_EQ(host.read_byte(kQuietMs), Host::kTimeout);
     EXPECT_EQ(sim.stop(), 0);
