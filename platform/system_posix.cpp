@@ -1,0 +1,7 @@
+#include "platform/system.h"
+
+namespace vorin::platform {
+
+bool RunningUnderWine() { return false; }
+
+}  // namespace vorin::platform

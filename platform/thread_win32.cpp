@@ -1,0 +1,159 @@
+#include "platform/thread.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <utility>
+
+#include "platform/errors.h"
+#include "platform/event.h"
+
+namespace vorin::platform {
+
+namespace {
+
+class Win32Thread final : public Thread {
+public:
+    Win32Thread(std::function<void()> body, std::unique_ptr<Event> finished)
+        : body_(std::move(body)), finished_(std::move(finished)) {}
+
+    ~Win32Thread() override {
+        Join();
+    }
+    Win32Thread(const Win32Thread&) = delete;
+    Win32Thread& operator=(const Win32Thread&) = delete;
+
+    Event& Finished() override { return *finished_; }
+
+    void Join() override {
+        if (handle_ == nullptr) {
+            return;
+        }
+        // A thread that destroys its own Thread object must not wait for
+        // itself; its handle is simply released.
+        if (::GetCurrentThreadId() != id_) {
+            ::WaitForSingleObject(handle_, INFINITE);
+        }
+        ::CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+
+    bool Launch(ThreadPriority priority) {
+        // Created suspended so that the priority is in place before the body
+        // runs its first instruction.
+        handle_ = ::CreateThread(nullptr, 0, &Win32Thread::Entry, this, CREATE_SUSPENDED, &id_);
+        if (handle_ == nullptr) {
+            return false;
+        }
+        if (priority == ThreadPriority::TimeCritical) {
+            // Best effort: the thread runs at normal priority if refused.
+            ::SetThreadPriority(handle_, THREAD_PRIORITY_TIME_CRITICAL);
+        }
+        if (::ResumeThread(handle_) == static_cast<DWORD>(-1)) {
+            const DWORD error = ::GetLastError();
+            ::TerminateThread(handle_, 0);  // never ran a line of the body
+            ::CloseHandle(handle_);
+            handle_ = nullptr;
+            ::SetLastError(error);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    static DWORD WINAPI Entry(LPVOID self) noexcept {
+        auto* thread = static_cast<Win32Thread*>(self);
+        thread->body_();  // an escaping exception ends the process, as with std::thread
+        thread->finished_->Set();
+        return 0;
+    }
+
+    std::function<void()> body_;
+    std::unique_ptr<Event> finished_;
+    HANDLE handle_ = nullptr;
+    DWORD id_ = 0;
+};
+
+struct ClassMap {
+    PriorityClass cls;
+    DWORD value;
+};
+constexpr ClassMap kClasses[] = {
+    {PriorityClass::Idle, IDLE_PRIORITY_CLASS},
+    {PriorityClass::BelowNormal, BELOW_NORMAL_PRIORITY_CLASS},
+    {PriorityClass::Normal, NORMAL_PRIORITY_CLASS},
+    {PriorityClass::AboveNormal, ABOVE_NORMAL_PRIORITY_CLASS},
+    {PriorityClass::High, HIGH_PRIORITY_CLASS},
+    {PriorityClass::Realtime, REALTIME_PRIORITY_CLASS},
+};
+
+}  // namespace
+
+std::unique_ptr<Thread> Thread::Start(std::function<void()> body, ThreadPriority priority) {
+    if (!body) {
+        platform::SetLastError(kErrInvalidParameter);
+        return nullptr;
+    }
+    auto finished = Event::Create(false);
+    if (!finished) {
+        return nullptr;
+    }
+    auto thread = std::make_unique<Win32Thread>(std::move(body), std::move(finished));
+    if (!thread->Launch(priority)) {
+        return nullptr;
+    }
+    return thread;
+}
+
+// The process is opened by id with only the right each call needs, and the
+// handle is closed at once, so nothing is left open between open and close
+// of a port.
+bool GetProcessPriorityClass(PriorityClass& out) {
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, ::GetCurrentProcessId());
+    if (process == nullptr) {
+        return false;
+    }
+    const DWORD value = ::GetPriorityClass(process);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(process);
+    if (value == 0) {
+        ::SetLastError(error);
+        return false;
+    }
+    out = PriorityClass::Other;
+    for (const ClassMap& m : kClasses) {
+        if (m.value == value) {
+            out = m.cls;
+        }
+    }
+    return true;
+}
+
+bool SetProcessPriorityClass(PriorityClass cls) {
+    DWORD value = 0;
+    for (const ClassMap& m : kClasses) {
+        if (m.cls == cls) {
+            value = m.value;
+        }
+    }
+    if (value == 0) {
+        platform::SetLastError(kErrInvalidParameter);
+        return false;
+    }
+    HANDLE process = ::OpenProcess(PROCESS_SET_INFORMATION, FALSE, ::GetCurrentProcessId());
+    if (process == nullptr) {
+        return false;
+    }
+    const BOOL ok = ::SetPriorityClass(process, value);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(process);
+    if (!ok) {
+        ::SetLastError(error);
+        return false;
+    }
+    return true;
+}
+
+uint64_t CurrentThreadId() { return ::GetCurrentThreadId(); }
+
+}  // namespace vorin::platform
