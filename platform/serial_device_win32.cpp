@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 
@@ -219,6 +220,27 @@ public:
 
     TransferResult Read(uint8_t* data, uint32_t count, Event* cancel,
                         std::atomic<uint8_t>* waiting) override {
+        if (RunningUnderWine() && ReturnsAtOnce()) {
+            // Timeouts MAXDWORD/0/0 mean "return at once with what is
+            // there"; Wine instead keeps such a read pending until data
+            // comes. Asking for no more than the queue holds gives the
+            // Windows behaviour.
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (!::ClearCommError(handle_, &errors, &status)) {
+                TransferResult result;
+                result.error = FailureCode();
+                return result;
+            }
+            heldErrors_.fetch_or(errors);
+            if (status.cbInQue == 0) {
+                ::SetLastError(0);
+                TransferResult result;
+                result.outcome = TransferOutcome::CompletedAtOnce;
+                return result;
+            }
+            count = std::min<uint32_t>(count, status.cbInQue);
+        }
         return Transfer(false, data, count, cancel, waiting);
     }
 
@@ -273,6 +295,12 @@ public:
     }
 
 private:
+    bool ReturnsAtOnce() {
+        COMMTIMEOUTS t{};
+        return ::GetCommTimeouts(handle_, &t) && t.ReadIntervalTimeout == MAXDWORD &&
+               t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+    }
+
     TransferResult Transfer(bool write, uint8_t* data, uint32_t count, Event* cancel,
                             std::atomic<uint8_t>* waiting) {
         TransferResult result;
