@@ -340,6 +340,66 @@ TEST_F(SerialDeviceTest, AbortingPurgeEndsAPendingRead) {
     EXPECT_EQ(read.result().error, kErrOperationAborted);
 }
 
+// A write far larger than every buffer on the way, to a peer that reads
+// nothing, cannot complete: only its timeout or a cancel can end it.
+constexpr std::size_t kStalledWrite = 4u << 20;
+
+// Takes everything the peer has been sent, so the next test on this line
+// starts clean, and says how much that was.
+std::size_t Swallow(TestLine& line) {
+    std::size_t total = 0;
+    for (;;) {
+        const std::size_t n = line.Receive(1u << 20, 300).size();
+        if (n == 0) return total;
+        total += n;
+    }
+}
+
+TEST_F(SerialDeviceTest, WriteToAStalledPeerEndsOnTheWriteTimeout) {
+    CommTimeouts t = ReadTimeouts(0, 0, 0);
+    t.writeTotalConstant = 500;
+    auto device = OpenLibraryEnd(t);
+    ASSERT_NE(device, nullptr);
+    const Bytes big(kStalledWrite, 0x5A);
+    TransferResult r;
+    auto thread = Thread::Start([&] { r = device->Write(big.data(), static_cast<uint32_t>(big.size()), nullptr, nullptr); },
+                                ThreadPriority::Normal);
+    ASSERT_NE(thread, nullptr);
+    Event* finished[] = {&thread->Finished()};
+    const bool ended = WaitAny(finished, 1, kBoundMs) == 0;
+    const std::size_t arrived = Swallow(*line_);  // also ends a write that did not time out
+    thread->Join();
+    ASSERT_TRUE(ended) << "a write held back for longer than its timeout kept waiting";
+    EXPECT_TRUE(Ended(r)) << "outcome " << static_cast<int>(r.outcome) << ", error " << r.error;
+    EXPECT_LT(r.bytes, big.size());
+    EXPECT_EQ(arrived, r.bytes) << "the count must be what really went out";
+}
+
+TEST_F(SerialDeviceTest, CancelEventEndsAPendingWrite) {
+    auto device = OpenLibraryEnd(ReadTimeouts(0, 0, 0));  // writes without a timeout
+    ASSERT_NE(device, nullptr);
+    auto cancel = Event::Create(false);
+    ASSERT_NE(cancel, nullptr);
+    const Bytes big(kStalledWrite, 0xA5);
+    TransferResult r;
+    std::atomic<uint8_t> waiting{0};
+    auto thread = Thread::Start(
+        [&] { r = device->Write(big.data(), static_cast<uint32_t>(big.size()), cancel.get(), &waiting); },
+        ThreadPriority::Normal);
+    ASSERT_NE(thread, nullptr);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kBoundMs);
+    while (waiting.load() == 0 && !thread->Finished().IsSet() && Clock::now() < deadline) SleepMs(5);
+    EXPECT_EQ(waiting.load(), 1);
+    cancel->Set();
+    Event* finished[] = {&thread->Finished()};
+    const bool ended = WaitAny(finished, 1, kBoundMs) == 0;
+    Swallow(*line_);
+    thread->Join();
+    ASSERT_TRUE(ended) << "the cancel event did not end a pending write";
+    EXPECT_EQ(r.outcome, TransferOutcome::Cancelled);
+    EXPECT_LT(r.bytes, big.size());
+}
+
 TEST_F(SerialDeviceTest, ModemLinesOfAPseudoTerminalFailWithACode) {
     auto device = OpenLibraryEnd();
     ASSERT_NE(device, nullptr);
