@@ -276,9 +276,12 @@ class Simulator {
   Printer& printer() { return printer_; }
 
  private:
-  void serve_input();
+  enum class Hosts { kSame, kNewHost, kAllGone };
+  Hosts take_host_events();
+  void serve();
+  void read_once();
+  void after_last_close();
   void send(const std::vector<uint8_t>& bytes);
-  void on_host_events();
   void info(const std::string& text) {
     if (options_.verbosity >= Verbosity::kNormal) log_line(text);
   }
@@ -312,45 +315,75 @@ void Simulator::send(const std::vector<uint8_t>& bytes) {
   }
 }
 
-void Simulator::serve_input() {
-  uint8_t buffer[4096];
-  std::vector<uint8_t> answer;
-  for (;;) {
-    const ssize_t n = line_.read(buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (!line_error_logged_) log_line(std::string("error: reading the line: ") + std::strerror(errno));
-      line_error_logged_ = true;
-      sleep_until_ns(now_ns() + 50000000);  // do not spin on a broken line
-      break;
-    }
-    const int64_t arrival = now_ns();
-    for (ssize_t i = 0; i < n; ++i) {
-      if (pacer_.on()) pacer_.received(arrival);
-      answer.clear();
-      printer_.receive(buffer[i], now_ns() / 1000000, answer);
-      if (printer_.close_requested()) {
-        stop_ = true;
-        return;
-      }
-      send(answer);
-    }
-  }
-  printer_.flush_stray();
-}
-
-void Simulator::on_host_events() {
+// Opens and closes are taken right before every read of the line: a host
+// opens before it sends anything, so bytes read after its open was seen
+// never feed the request of the host before it.
+Simulator::Hosts Simulator::take_host_events() {
   const PtyLine::HostEvents events = line_.take_host_events();
   printer_.stats().connections += events.opened;
   if (events.opened) info("host opened the line");
-  if (events.present || events.closed == 0) return;
-  // Bytes written just before the close may still be on their way through
-  // the pty: take them before the request state is dropped.
-  for (int64_t until = now_ns() + 20000000; now_ns() < until;) {
-    pollfd p{line_.master_fd(), POLLIN, 0};
-    if (poll(&p, 1, 5) > 0) serve_input();
-    if (stop_) return;
+  if (events.present) {
+    // Closed and opened again (the loader's presence test does so): the new
+    // host starts afresh. A second opener that closes while another stays
+    // changes nothing.
+    return events.closed && events.opened ? Hosts::kNewHost : Hosts::kSame;
   }
+  return events.closed ? Hosts::kAllGone : Hosts::kSame;
+}
+
+void Simulator::serve() {
+  switch (take_host_events()) {
+    case Hosts::kSame:
+      break;
+    case Hosts::kNewHost:
+      printer_.line_closed();
+      break;
+    case Hosts::kAllGone:
+      after_last_close();
+      return;
+  }
+  read_once();
+}
+
+void Simulator::read_once() {
+  uint8_t buffer[4096];
+  const ssize_t n = line_.read(buffer, sizeof buffer);
+  if (n < 0) {
+    if (!line_error_logged_) log_line(std::string("error: reading the line: ") + std::strerror(errno));
+    line_error_logged_ = true;
+    sleep_until_ns(now_ns() + 50000000);  // do not spin on a broken line
+    return;
+  }
+  const int64_t arrival = now_ns();
+  std::vector<uint8_t> answer;
+  for (ssize_t i = 0; i < n; ++i) {
+    if (pacer_.on()) pacer_.received(arrival);
+    answer.clear();
+    printer_.receive(buffer[i], now_ns() / 1000000, answer);
+    if (printer_.close_requested()) {
+      stop_ = true;
+      return;
+    }
+    send(answer);
+  }
+  if (n > 0) printer_.flush_stray();
+}
+
+void Simulator::after_last_close() {
+  // Bytes written just before the close may still be on their way through
+  // the pty: take them before the request state is dropped, unless a new
+  // host opens meanwhile (its bytes and settings must not be touched).
+  for (int64_t until = now_ns() + 20000000; now_ns() < until && !stop_;) {
+    pollfd p[2] = {{line_.watch_fd(), POLLIN, 0}, {line_.master_fd(), POLLIN, 0}};
+    poll(p, 2, 5);
+    take_host_events();
+    if (line_.host_present()) {
+      printer_.line_closed();
+      return;
+    }
+    read_once();
+  }
+  if (stop_) return;
   printer_.line_closed();
   line_.reset_after_close();
   drop_logged_ = false;
@@ -378,8 +411,7 @@ int Simulator::run(const sigset_t& unblocked) {
       return 1;
     }
     if (deadline_ms >= 0) printer_.expire(now_ns() / 1000000);
-    if (fds[0].revents) serve_input();
-    if (!stop_ && fds[1].revents) on_host_events();
+    if (ready > 0) serve();
   }
   if (g_stop_signal) info(std::string("stopped by ") + strsignal(g_stop_signal));
   return 0;

@@ -31,6 +31,7 @@ class PtyLine {
     bool present = false;  // a host holds the slave open after these events
   };
   HostEvents take_host_events();
+  bool host_present() const { return hosts_ > 0; }
 
   // After the last host closed: drop unread answers, lift the exclusive-open
   // flag the host may have set, and put the line back to raw 9600 8N1.

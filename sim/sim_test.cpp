@@ -478,6 +478,32 @@ TEST(SimLine, HostMayCloseAndReopen) {
   EXPECT_NE(sim.log().find("stored=2/144"), std::string::npos) << sim.log();
 }
 
+// The loader's presence test opens and closes the port, then opens it again
+// at once and sends; and a host may give up in mid-request and come straight
+// back. Neither may lose an answer or mix with the old request.
+TEST(SimLine, QuickReopenIsServedAsANewHost) {
+  TempDir dir;
+  const Bytes image = make_image();
+  Sim sim(dir, {});
+  for (unsigned round = 0; round < 20; ++round) {
+    close(open(sim.path().c_str(), O_RDWR | O_NOCTTY));  // presence probe
+    Host host(sim.path());
+    expect_accepted(host, image, round);
+  }
+  for (unsigned round = 0; round < 20; ++round) {
+    {
+      Host quitter(sim.path());
+      quitter.write_all({0x1B, 0x01});
+      EXPECT_EQ(quitter.read_byte(), 0x06);
+      quitter.write_all(Bytes(40, 0x01));
+    }
+    Host host(sim.path());
+    expect_accepted(host, image, round);
+  }
+  EXPECT_EQ(sim.stop(), 0);
+  EXPECT_NE(sim.log().find("stored=20/144 accepted=40"), std::string::npos) << sim.log();
+}
+
 TEST(SimLine, ExitWhenDoneEndsAfterTheHostLeaves) {
   TempDir dir;
   const Bytes image = make_image();
