@@ -463,6 +463,9 @@ TEST_F(SerialDeviceTest, HangUpEndsAPendingReadWithoutData) {
     ASSERT_EQ(device->SetTimeouts(ReadTimeouts(0, 0, 200)), 0);
     TransferResult r = device->Read(&byte, 1, nullptr, nullptr);
     EXPECT_FALSE(Ended(r)) << "bytes " << r.bytes;
+    ASSERT_EQ(device->SetTimeouts(ReadTimeouts(kMaxDword, 0, 0)), 0);
+    r = device->Read(&byte, 1, nullptr, nullptr);
+    EXPECT_FALSE(Ended(r)) << "a return-at-once read on a dead line must fail, not report no data";
 }
 
 }  // namespace
