@@ -62,14 +62,19 @@ public:
 
 private:
     static DWORD WINAPI Entry(LPVOID self) noexcept {
+        // The body and the event are taken out of the object first: a body
+        // that destroys its own Thread object must not pull them from under
+        // itself.
         auto* thread = static_cast<Win32Thread*>(self);
-        thread->body_();  // an escaping exception ends the process, as with std::thread
-        thread->finished_->Set();
+        std::function<void()> body = std::move(thread->body_);
+        std::shared_ptr<Event> finished = thread->finished_;
+        body();  // an escaping exception ends the process, as with std::thread
+        finished->Set();
         return 0;
     }
 
     std::function<void()> body_;
-    std::unique_ptr<Event> finished_;
+    std::shared_ptr<Event> finished_;
     HANDLE handle_ = nullptr;
     DWORD id_ = 0;
 };
