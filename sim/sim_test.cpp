@@ -13,9 +13,9 @@
 #include <fstream>
 #include <poll.h>
 #include <random>
-#include <spawn.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -24,8 +24,6 @@
 #include <vector>
 
 #include "sim/crc16.h"
-
-extern char** environ;
 
 namespace {
 
@@ -86,13 +84,22 @@ class Sim {
     argv.push_back(nullptr);
     int out[2];
     EXPECT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    EXPECT_EQ(posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const int log = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+      // A test killed by its timeout must not leave a simulator behind.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);
+      dup2(out[1], 1);
+      dup2(log, 2);
+      close(out[0]);
+      close(out[1]);
+      execv(exe.c_str(), argv.data());
+      _exit(127);
+    }
+    EXPECT_GT(pid_, 0);
+    close(log);
     close(out[1]);
     stdout_ = out[0];
     path_ = read_line(5000);
