@@ -1,6 +1,7 @@
 // Line reader against a plain reference with unbounded strings: the first
-// byte picks the terminator length, the next bytes are the terminator, the
-// rest is the file.
+// byte picks the terminator length, the second a count of filler bytes that
+// start the file (so lines near the 255-character limit are easy to reach),
+// the next bytes are the terminator, the rest follows the filler.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -51,12 +52,15 @@ Ref reference(const uint8_t* data, size_t size, size_t& pos, const std::string& 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
+  if (size < 3) return 0;
   size_t termLen = 1 + data[0] % 255;
-  if (size < 1 + termLen) return 0;
-  std::string term(reinterpret_cast<const char*>(data + 1), termLen);
-  const uint8_t* file = data + 1 + termLen;
-  size_t fileSize = size - 1 - termLen;
+  size_t filler = data[1];
+  if (size < 2 + termLen) return 0;
+  std::string term(reinterpret_cast<const char*>(data + 2), termLen);
+  std::string bytes(filler, 'a');
+  bytes.append(reinterpret_cast<const char*>(data + 2 + termLen), size - 2 - termLen);
+  const uint8_t* file = reinterpret_cast<const uint8_t*>(bytes.data());
+  size_t fileSize = bytes.size();
 
   vorin::driverfiles::MemoryByteSource source(file, fileSize);
   size_t refPos = 0;
