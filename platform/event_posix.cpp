@@ -68,7 +68,10 @@ int PollTimeout(std::chrono::steady_clock::time_point deadline, bool infinite) {
 }
 
 int WaitAny(Event* const* events, std::size_t count, uint32_t timeoutMs) {
-    if (count == 0) return kWaitFailed;
+    if (count == 0 || !events) {
+        SetLastError(kErrInvalidParameter);
+        return kWaitFailed;
+    }
     std::vector<pollfd> fds(count);
     for (std::size_t i = 0; i < count; ++i) {
         if (!events[i]) {

@@ -31,7 +31,9 @@ public:
     }
     Event& Finished() override { return *finished_; }
     void Join() override {
-        if (thread_.joinable()) thread_.join();
+        // A body that destroys its own thread object must not join itself.
+        if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+        else if (thread_.joinable()) thread_.detach();
     }
 
 private:
@@ -51,6 +53,10 @@ constexpr NiceClass kClasses[] = {
 }  // namespace
 
 std::unique_ptr<Thread> Thread::Start(std::function<void()> body, ThreadPriority priority) {
+    if (!body) {
+        SetLastError(kErrInvalidParameter);
+        return nullptr;
+    }
     auto finished = Event::Create(false);
     if (!finished) return nullptr;
     auto thread = std::make_unique<PosixThread>(std::move(finished));
