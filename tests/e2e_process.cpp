@@ -114,8 +114,11 @@ Simulator::~Simulator() { Stop(); }
 
 bool Simulator::Start(const std::string& program, const std::vector<std::string>& args,
                       const std::string& log_path, std::string* error) {
+  Stop();
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
+  // A log left by an earlier run must not be taken for this one's.
+  unlink(log_path.c_str());
   const pid_t pid = fork();
   if (pid < 0) {
     *error = std::string("fork: ") + std::strerror(errno);
@@ -123,12 +126,12 @@ bool Simulator::Start(const std::string& program, const std::vector<std::string>
   }
   if (pid == 0) {
     setpgid(0, 0);
+    // The first line of standard output names the line; the log goes apart.
     const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open((log_path + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int null = open("/dev/null", O_RDONLY);
-    if (log >= 0) {
-      dup2(log, 1);
-      dup2(log, 2);
-    }
+    if (log >= 0) dup2(log, 1);
+    if (err >= 0) dup2(err, 2);
     if (null >= 0) dup2(null, 0);
     auto cargv = CStrings(argv);
     execv(cargv[0], cargv.data());
@@ -147,7 +150,7 @@ bool Simulator::Start(const std::string& program, const std::vector<std::string>
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      *error = "vorin-sim ended at once: " + log;
+      *error = "vorin-sim ended at once: " + log + ReadFile(log_path + ".err");
       return false;
     }
     usleep(5000);
@@ -168,6 +171,8 @@ TerminalSession::~TerminalSession() { Kill(); }
 
 bool TerminalSession::Start(const std::vector<std::string>& argv,
                             const std::map<std::string, std::string>& env, std::string* error) {
+  Kill();
+  raw_.clear();
   std::vector<std::string> args = argv;
   std::vector<std::string> environment = Environment(env);
   winsize size{};
@@ -224,7 +229,7 @@ bool TerminalSession::ReadSome(int timeout_ms) {
 bool TerminalSession::WaitFor(const std::string& text, double seconds) {
   const double end = Now() + seconds;
   for (;;) {
-    if (StripEscapes(raw_).find(text) != std::string::npos) return true;
+    if (this->text().find(text) != std::string::npos) return true;
     if (Now() >= end) return false;
     ReadSome(20);
   }
@@ -263,7 +268,16 @@ void TerminalSession::Kill() {
   }
 }
 
-std::string TerminalSession::text() const { return StripEscapes(raw_); }
+std::string TerminalSession::text() const {
+  // The terminal turns each "\n" into "\r\n"; give the program's own texts back.
+  const std::string stripped = StripEscapes(raw_);
+  std::string out;
+  for (std::size_t i = 0; i < stripped.size(); ++i) {
+    if (stripped[i] == '\r' && i + 1 < stripped.size() && stripped[i + 1] == '\n') continue;
+    out.push_back(stripped[i]);
+  }
+  return out;
+}
 
 bool TerminalSession::TerminalFlags(unsigned* lflag) const {
   termios t{};

@@ -51,7 +51,7 @@ class TerminalSession {
              std::string* error);
   // Types keys as they are (Enter is "\r").
   void Type(const std::string& keys);
-  // Waits until the screen output (escape sequences removed) contains `text`.
+  // Waits until text() contains `text`.
   bool WaitFor(const std::string& text, double seconds);
   // Waits for the program to end; false when it is still running after
   // `seconds` (it then keeps running). *status is the wait status.
@@ -62,7 +62,7 @@ class TerminalSession {
 
   // Everything written to the terminal, as written.
   const std::string& raw() const { return raw_; }
-  // The same without ANSI escape sequences.
+  // The same without ANSI escape sequences and with "\r\n" made "\n".
   std::string text() const;
   // Terminal flags of the line as the program left it (read from the master).
   bool TerminalFlags(unsigned* lflag) const;

@@ -280,7 +280,7 @@ TEST_F(LoaderEndToEnd, CommandAnsweredWithNak) {
 }
 
 TEST_F(LoaderEndToEnd, ChecksumErrorThreeTimesIsRetriedToSuccess) {
-  StartPrinter(5, {"--crc-error", "7:3", "--crc-error", "143:3"});
+  StartPrinter(5, {"--crc-error", "327:3", "--crc-error", "463:3"});
   StartLoader();
   UploadThroughDialogue("5\r", kSuccess);
   EndsOnOneKey(0);
@@ -288,7 +288,7 @@ TEST_F(LoaderEndToEnd, ChecksumErrorThreeTimesIsRetriedToSuccess) {
 }
 
 TEST_F(LoaderEndToEnd, ChecksumErrorFourTimesEndsWithCode1) {
-  StartPrinter(5, {"--crc-error", "10:4"});
+  StartPrinter(5, {"--crc-error", "330:4"});
   StartLoader();
   UploadThroughDialogue("5\r", "\n\nBlad nr 1: blad sumy CRC");
   EndsOnOneKey(1);
@@ -297,14 +297,14 @@ TEST_F(LoaderEndToEnd, ChecksumErrorFourTimesEndsWithCode1) {
 }
 
 TEST_F(LoaderEndToEnd, VerificationErrorFourTimesEndsWithCode2) {
-  StartPrinter(5, {"--verify-error", "0:4"});
+  StartPrinter(5, {"--verify-error", "320:4"});
   StartLoader();
   UploadThroughDialogue("5\r", "\n\nBlad nr 2: blad weryfikacji danych");
   EndsOnOneKey(2);
 }
 
 TEST_F(LoaderEndToEnd, VerificationErrorsAreRetriedLikeChecksumErrors) {
-  StartPrinter(5, {"--verify-error", "20:3"});
+  StartPrinter(5, {"--verify-error", "340:3"});
   StartLoader();
   UploadThroughDialogue("5\r", kSuccess);
   EndsOnOneKey(0);
@@ -319,7 +319,7 @@ TEST_F(LoaderEndToEnd, StatusAfterTheFirstHalfIsNotRetried) {
 }
 
 TEST_F(LoaderEndToEnd, SilentPrinterTimesOutAfterAboutThreeSeconds) {
-  StartPrinter(5, {"--silent-after", "3"});
+  StartPrinter(5, {"--silent-after", std::to_string(265 * 10 + 2)});
   StartLoader();
   ASSERT_TRUE(term_.WaitFor("(0-wyjscie z programu): ", kWine ? 60 : 10)) << term_.text();
   term_.Type("5\r");
