@@ -137,10 +137,6 @@ TEST_F(Linia, OpenCloseAndPresence) {
     EXPECT_EQ(PortOtwarty, 1);
     ZamknieciePortu();
     EXPECT_EQ(PortOtwarty, 0);
-    NumerPortu = 251;  // nothing is mapped there
-    OtwarciePortu();
-    EXPECT_EQ(PortOtwarty, 0);
-    EXPECT_EQ(KodWyniku, 0) << "a failed open reports through the flag only";
 }
 
 TEST_F(Linia, LineCheckOnALineWithoutModemLinesFindsNoPrinter) {
@@ -149,6 +145,24 @@ TEST_F(Linia, LineCheckOnALineWithoutModemLinesFindsNoPrinter) {
     KontrolaLinii();
     EXPECT_EQ(KodWyniku, 57);
     EXPECT_EQ(StanLinii, 256u);
+}
+
+// Without a line: the real library reports a port that is not there.
+TEST(BezLinii, MissingPortFailsCleanly) {
+    PrzywrocOperacjePortu();
+    UstawieniaDomyslneLacza();
+    NumerPortu = 251;  // nothing is mapped there
+    EXPECT_FALSE(ObecnoscPortu(NumerPortu));
+    OtwarciePortu();
+    EXPECT_EQ(PortOtwarty, 0);
+    EXPECT_EQ(KodWyniku, 0) << "a failed open reports through the flag only";
+    // An exchange without an open port fails at its first byte instead of waiting.
+    const auto start = steady_clock::now();
+    WykonanieRozkazu(1, 1, 130, 1);
+    EXPECT_EQ(KodWyniku, 20);
+    EXPECT_EQ(BladPortu, 1);
+    EXPECT_LT(steady_clock::now() - start, seconds(2));
+    UstawieniaDomyslneLacza();
 }
 
 }  // namespace
