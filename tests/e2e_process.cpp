@@ -85,6 +85,12 @@ std::string StripEscapes(const std::string& raw) {
     if (i + 1 < raw.size() && raw[i + 1] == '[') {
       std::size_t j = i + 2;
       while (j < raw.size() && !(raw[j] >= 0x40 && raw[j] <= 0x7e)) ++j;
+      // Cursor forward stands for blanks (Wine's console draws trailing
+      // blanks that way).
+      if (j < raw.size() && raw[j] == 'C') {
+        const int n = std::atoi(raw.substr(i + 2, j - i - 2).c_str());
+        out.append(static_cast<std::size_t>(n > 0 ? n : 1), ' ');
+      }
       i = j;
     } else if (i + 1 < raw.size() && raw[i + 1] == ']') {
       std::size_t j = i + 2;
@@ -273,7 +279,11 @@ std::string TerminalSession::text() const {
   const std::string stripped = StripEscapes(raw_);
   std::string out;
   for (std::size_t i = 0; i < stripped.size(); ++i) {
-    if (stripped[i] == '\r' && i + 1 < stripped.size() && stripped[i + 1] == '\n') continue;
+    if (stripped[i] == '\r') {
+      std::size_t j = i;
+      while (j < stripped.size() && stripped[j] == '\r') ++j;
+      if (j < stripped.size() && stripped[j] == '\n') continue;
+    }
     out.push_back(stripped[i]);
   }
   return out;
