@@ -56,9 +56,6 @@ class Console {
   // Moves the cursor to `column` (from 1) on the current line.
   void MoveToColumn(int column);
 
-  // True when both input and output are an interactive console/terminal.
-  bool Interactive() const;
-
   struct State;
 
  private:

@@ -287,6 +287,4 @@ void Console::MoveToColumn(int column) {
   if (s.line.size() < index) s.line.resize(index, ' ');
 }
 
-bool Console::Interactive() const { return state_->in_tty && state_->out_tty; }
-
 }  // namespace vorin::platform

@@ -277,6 +277,4 @@ void Console::MoveToColumn(int column) {
   if (s.line.size() < index) s.line.resize(index, ' ');
 }
 
-bool Console::Interactive() const { return state_->in_console && state_->out_console; }
-
 }  // namespace vorin::platform
