@@ -204,21 +204,27 @@ int32_t TComm::PurgeInput() {
     return IsOpen() ? handle_->Purge(platform::kPurgeRxClear) : 0;
 }
 
-uint32_t TComm::WriteBlock(const uint8_t* data) {
-    using platform::TransferOutcome;
+// The common start of a write or read request: take the request, and count
+// the transfer as moving nothing until it really moves its bytes.
+bool TComm::BeginTransfer(platform::Event* request) {
     SetLastError(0);
     Mailbox& mb = TheLibrary().mailbox;
-    platform::Event* request = mb.writeRequest.load();
+    mb.timeout.store(1);
     if (!request || !request->Reset()) {
         StoreError(text::kCloseHandle, LastError());
-        mb.timeout.store(1);
-        return 0;
+        return false;
     }
-    mb.timeout.store(1);
     if (!IsOpen()) {
         StoreError(text::kNotOpen, -1);
-        return 0;
+        return false;
     }
+    return true;
+}
+
+uint32_t TComm::WriteBlock(const uint8_t* data) {
+    using platform::TransferOutcome;
+    Mailbox& mb = TheLibrary().mailbox;
+    if (!BeginTransfer(mb.writeRequest.load())) return 0;
     platform::TransferResult r = handle_->Write(data, 1, mb.cancel.load(), &mb.writeWait);
     uint32_t written = 0;
     switch (r.outcome) {
@@ -244,19 +250,8 @@ uint32_t TComm::WriteBlock(const uint8_t* data) {
 
 uint32_t TComm::ReadBlock(uint8_t* buffer, uint32_t count) {
     using platform::TransferOutcome;
-    SetLastError(0);
     Mailbox& mb = TheLibrary().mailbox;
-    platform::Event* request = mb.readRequest.load();
-    if (!request || !request->Reset()) {
-        StoreError(text::kCloseHandle, LastError());
-        mb.timeout.store(1);
-        return 0;
-    }
-    mb.timeout.store(1);
-    if (!IsOpen()) {
-        StoreError(text::kNotOpen, -1);
-        return 0;
-    }
+    if (!BeginTransfer(mb.readRequest.load())) return 0;
     platform::TransferResult r = handle_->Read(buffer, count, mb.cancel.load(), &mb.readWait);
     uint32_t got = 0;
     switch (r.outcome) {

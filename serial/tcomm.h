@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/event.h"
 #include "platform/serial_device.h"
 
 namespace vorin::serial {
@@ -57,6 +58,8 @@ public:
     const platform::LineSettings& deviceState() const { return dcb_; }
 
 private:
+    bool BeginTransfer(platform::Event* request);
+
     std::unique_ptr<platform::SerialDevice> handle_;
     platform::LineSettings dcb_{};
     std::string deviceName_ = "Comm2";
