@@ -94,7 +94,7 @@ class Runner {
     } else {
       // Only the port under test leads to the simulator; the others lead
       // nowhere, so reaching the simulator proves the number was read right.
-      for (int n : {3, 5, 8}) env["VORIN_COM" + std::to_string(n)] = "/nonexistent/vorin-com";
+      for (int n : {3, 4, 8}) env["VORIN_COM" + std::to_string(n)] = "/nonexistent/vorin-com";
       env["VORIN_COM" + std::to_string(port)] = line;
     }
     return env;
@@ -160,7 +160,7 @@ class Runner {
     }
     // Wine reads its port mapping when its server starts: write it, end any
     // running server, then keep one running for the whole suite.
-    for (int n : {3, 5, 8}) {
+    for (int n : {3, 4, 8}) {
       RunPiped({wine_, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM" + std::to_string(n),
                 "/t", "REG_SZ", "/d", ports_dir_ + "/com" + std::to_string(n), "/f"},
                env, "", 120, &out, &err);
@@ -262,13 +262,13 @@ class LoaderEndToEnd : public ::testing::Test {
   Simulator sim_;
   TerminalSession term_;
   std::string dump_;
-  int port_ = 5;
+  int port_ = 4;
 };
 
 TEST_F(LoaderEndToEnd, UploadsTheImageAndShowsEveryPercentageInPlace) {
-  StartPrinter(5);
+  StartPrinter(4);
   StartLoader();
-  UploadThroughDialogue("5\r", kSuccess);
+  UploadThroughDialogue("4\r", kSuccess);
   EndsOnOneKey(0);
 
   const std::string screen = Lines(term_.text());
@@ -282,7 +282,7 @@ TEST_F(LoaderEndToEnd, UploadsTheImageAndShowsEveryPercentageInPlace) {
     EXPECT_EQ(screen.substr(screen.size() - std::string(kSuccess).size()), kSuccess)
         << "no line break after the report";
   }
-  EXPECT_NE(screen.find(std::string(kPrompt) + "5"), std::string::npos);
+  EXPECT_NE(screen.find(std::string(kPrompt) + "4"), std::string::npos);
   EXPECT_NE(screen.find(std::string(kUpdating) + "0%"), std::string::npos);
 
   if (!kWine) {
@@ -301,56 +301,56 @@ TEST_F(LoaderEndToEnd, UploadsTheImageAndShowsEveryPercentageInPlace) {
 }
 
 TEST_F(LoaderEndToEnd, CommandAnsweredWithNak) {
-  StartPrinter(5, {"--first-answer", "0x15"});
+  StartPrinter(4, {"--first-answer", "0x15"});
   StartLoader();
-  UploadThroughDialogue("5\r", "\n\nBlad nr 24: drukarka odpowiedziala NAK na sekwencje sterujaca");
+  UploadThroughDialogue("4\r", "\n\nBlad nr 24: drukarka odpowiedziala NAK na sekwencje sterujaca");
   EndsOnOneKey(24);
 }
 
 TEST_F(LoaderEndToEnd, ChecksumErrorThreeTimesIsRetriedToSuccess) {
-  StartPrinter(5, {"--crc-error", "327:3", "--crc-error", "463:3"});
+  StartPrinter(4, {"--crc-error", "327:3", "--crc-error", "463:3"});
   StartLoader();
-  UploadThroughDialogue("5\r", kSuccess);
+  UploadThroughDialogue("4\r", kSuccess);
   EndsOnOneKey(0);
   EXPECT_EQ(Received(), Embedded());
 }
 
 TEST_F(LoaderEndToEnd, ChecksumErrorFourTimesEndsWithCode1) {
-  StartPrinter(5, {"--crc-error", "330:4"});
+  StartPrinter(4, {"--crc-error", "330:4"});
   StartLoader();
-  UploadThroughDialogue("5\r", "\n\nBlad nr 1: blad sumy CRC");
+  UploadThroughDialogue("4\r", "\n\nBlad nr 1: blad sumy CRC");
   EndsOnOneKey(1);
   EXPECT_NE(term_.text().find("6%"), std::string::npos);  // blocks 0 to 9 went through
   EXPECT_EQ(term_.text().find("8%"), std::string::npos);
 }
 
 TEST_F(LoaderEndToEnd, VerificationErrorFourTimesEndsWithCode2) {
-  StartPrinter(5, {"--verify-error", "320:4"});
+  StartPrinter(4, {"--verify-error", "320:4"});
   StartLoader();
-  UploadThroughDialogue("5\r", "\n\nBlad nr 2: blad weryfikacji danych");
+  UploadThroughDialogue("4\r", "\n\nBlad nr 2: blad weryfikacji danych");
   EndsOnOneKey(2);
 }
 
 TEST_F(LoaderEndToEnd, VerificationErrorsAreRetriedLikeChecksumErrors) {
-  StartPrinter(5, {"--verify-error", "340:3"});
+  StartPrinter(4, {"--verify-error", "340:3"});
   StartLoader();
-  UploadThroughDialogue("5\r", kSuccess);
+  UploadThroughDialogue("4\r", kSuccess);
   EndsOnOneKey(0);
   EXPECT_EQ(Received(), Embedded());
 }
 
 TEST_F(LoaderEndToEnd, StatusAfterTheFirstHalfIsNotRetried) {
-  StartPrinter(5, {"--status-after-half", "2"});
+  StartPrinter(4, {"--status-after-half", "2"});
   StartLoader();
-  UploadThroughDialogue("5\r", "\n\nBlad nr 102: inny blad");
+  UploadThroughDialogue("4\r", "\n\nBlad nr 102: inny blad");
   EndsOnOneKey(102);
 }
 
 TEST_F(LoaderEndToEnd, SilentPrinterTimesOutAfterAboutThreeSeconds) {
-  StartPrinter(5, {"--silent-after", std::to_string(265 * 10 + 2)});
+  StartPrinter(4, {"--silent-after", std::to_string(265 * 10 + 2)});
   StartLoader();
   WaitForPrompt();
-  term_.Type("5\r");
+  term_.Type("4\r");
   ASSERT_TRUE(term_.WaitFor(kUpdating, 20)) << term_.text();
   const double started = Now();
   ASSERT_TRUE(term_.WaitFor("\n\nBlad nr 21: timeout odbierania", 20)) << term_.text();
@@ -361,9 +361,9 @@ TEST_F(LoaderEndToEnd, SilentPrinterTimesOutAfterAboutThreeSeconds) {
 }
 
 TEST_F(LoaderEndToEnd, LineClosedMidUploadGivesAnErrorReport) {
-  StartPrinter(5, {"--close-after", "40"});
+  StartPrinter(4, {"--close-after", "40"});
   StartLoader();
-  UploadThroughDialogue("5\r", "\n\nBlad nr ");
+  UploadThroughDialogue("4\r", "\n\nBlad nr ");
   term_.Drain(0.3);
   const std::string screen = term_.text();
   EXPECT_EQ(screen.find("sukcesem"), std::string::npos);
@@ -379,7 +379,7 @@ TEST_F(LoaderEndToEnd, LineClosedMidUploadGivesAnErrorReport) {
 
 TEST_F(LoaderEndToEnd, ZeroAndItsMultiplesEndAtOnceWithoutAWord) {
   for (const char* typed : {"0\r", "256\r", "0x100\r"}) {
-    StartPrinter(5);
+    StartPrinter(4);
     StartLoader();
     WaitForPrompt();
     term_.Type(typed);
@@ -416,16 +416,16 @@ TEST_F(LoaderEndToEnd, NumbersAreReadInEveryBaseAndCutToEightBits) {
 }
 
 TEST_F(LoaderEndToEnd, MissingPortIsNamedAndAskedAgain) {
-  StartPrinter(5);
+  StartPrinter(4);
   StartLoader();
-  UploadThroughDialogue("200\r5\r", kSuccess);
+  UploadThroughDialogue("200\r4\r", kSuccess);
   EndsOnOneKey(0);
   const std::string screen = Lines(term_.text());
   if (kWine) {
     EXPECT_EQ(Count(screen, "\nW tym komputerze nie ma portu COM200!\n"), 1) << screen;
   } else {
     EXPECT_NE(screen.find(std::string(kPrompt) + "200\n\nW tym komputerze nie ma portu COM200!\n" +
-                          kPrompt + "5"),
+                          kPrompt + "4"),
               std::string::npos)
         << screen;
   }
@@ -433,9 +433,9 @@ TEST_F(LoaderEndToEnd, MissingPortIsNamedAndAskedAgain) {
 }
 
 TEST_F(LoaderEndToEnd, KeysThatCannotBeginANumberAskAgain) {
-  StartPrinter(5);
+  StartPrinter(4);
   StartLoader();
-  UploadThroughDialogue("x-y5\r", kSuccess);
+  UploadThroughDialogue("x-y4\r", kSuccess);
   EndsOnOneKey(0);
   const std::string screen = Lines(term_.text());
   // x, then y (the sign is taken, y ends the conversion): one prompt each.
@@ -443,14 +443,14 @@ TEST_F(LoaderEndToEnd, KeysThatCannotBeginANumberAskAgain) {
     EXPECT_GE(Count(screen, kPrompt), 3) << screen;
   } else {
     EXPECT_EQ(Count(screen, kPrompt), 3) << screen;
-    EXPECT_NE(screen.find(std::string(kPrompt) + "x" + kPrompt + "-y" + kPrompt + "5"),
+    EXPECT_NE(screen.find(std::string(kPrompt) + "x" + kPrompt + "-y" + kPrompt + "4"),
               std::string::npos)
         << screen;
   }
 }
 
 TEST_F(LoaderEndToEnd, CtrlCAtThePromptRestoresTheTerminal) {
-  StartPrinter(5);
+  StartPrinter(4);
   StartLoader();
   WaitForPrompt();
   unsigned lflag = 0;
@@ -473,10 +473,10 @@ TEST_F(LoaderEndToEnd, CtrlCAtThePromptRestoresTheTerminal) {
 // ---- Scripted use --------------------------------------------------------------------
 
 TEST_F(LoaderEndToEnd, ScriptedRunWithPortOptionAndNoWait) {
-  StartPrinter(5);
+  StartPrinter(4);
   std::string out, err;
-  const int status = RunPiped(Runner::Get().Command({"--port", "5", "--no-wait"}),
-                              Runner::Get().Env(5, sim_.line()), "", kUploadSeconds, &out, &err);
+  const int status = RunPiped(Runner::Get().Command({"--port", "4", "--no-wait"}),
+                              Runner::Get().Env(4, sim_.line()), "", kUploadSeconds, &out, &err);
   ASSERT_TRUE(WIFEXITED(status)) << status << err;
   EXPECT_EQ(WEXITSTATUS(status), 0) << out << err;
   EXPECT_EQ(out.find("Podaj"), std::string::npos);
@@ -485,24 +485,24 @@ TEST_F(LoaderEndToEnd, ScriptedRunWithPortOptionAndNoWait) {
 }
 
 TEST_F(LoaderEndToEnd, EndOfInputAtThePromptEndsTheProgram) {
-  StartPrinter(5);
+  StartPrinter(4);
   std::string out, err;
   const int status =
-      RunPiped(Runner::Get().Command({}), Runner::Get().Env(5, sim_.line()), "", kWine ? 30 : 5,
+      RunPiped(Runner::Get().Command({}), Runner::Get().Env(4, sim_.line()), "", kWine ? 30 : 5,
                &out, &err);
   ASSERT_TRUE(WIFEXITED(status)) << "did not end at end of input";
   EXPECT_EQ(WEXITSTATUS(status), 66);
 }
 
 TEST_F(LoaderEndToEnd, EndOfInputInTheKeyWaitEndsTheProgram) {
-  StartPrinter(5, {"--first-answer", "0x15"});
+  StartPrinter(4, {"--first-answer", "0x15"});
   const std::string input = dir_.path() + "/typed";
   FILE* f = std::fopen(input.c_str(), "wb");
   ASSERT_NE(f, nullptr);
-  std::fputs("5\n", f);
+  std::fputs("4\n", f);
   std::fclose(f);
   std::string out, err;
-  const int status = RunPiped(Runner::Get().Command({}), Runner::Get().Env(5, sim_.line()), input,
+  const int status = RunPiped(Runner::Get().Command({}), Runner::Get().Env(4, sim_.line()), input,
                               kUploadSeconds, &out, &err);
   ASSERT_TRUE(WIFEXITED(status)) << "did not end at end of input";
   EXPECT_EQ(WEXITSTATUS(status), 24);
@@ -516,7 +516,7 @@ TEST_F(LoaderEndToEnd, ImageOfTheWrongSizeIsRefused) {
   std::fputs("too short", f);
   std::fclose(f);
   std::string out, err;
-  const int status = RunPiped(Runner::Get().Command({"--image", image, "--port", "5"}), {}, "",
+  const int status = RunPiped(Runner::Get().Command({"--image", image, "--port", "4"}), {}, "",
                               kWine ? 30 : 5, &out, &err);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 64);
@@ -524,7 +524,7 @@ TEST_F(LoaderEndToEnd, ImageOfTheWrongSizeIsRefused) {
 }
 
 TEST_F(LoaderEndToEnd, ImageFromAFileIsSentAsItStands) {
-  StartPrinter(5);
+  StartPrinter(4);
   std::string image(kImageSize, '\0');
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + i / 256);
   const std::string path = dir_.path() + "/other.bin";
@@ -534,8 +534,8 @@ TEST_F(LoaderEndToEnd, ImageFromAFileIsSentAsItStands) {
   std::fclose(f);
   std::string out, err;
   const int status =
-      RunPiped(Runner::Get().Command({"--image", path, "--port", "5", "--no-wait"}),
-               Runner::Get().Env(5, sim_.line()), "", kUploadSeconds, &out, &err);
+      RunPiped(Runner::Get().Command({"--image", path, "--port", "4", "--no-wait"}),
+               Runner::Get().Env(4, sim_.line()), "", kUploadSeconds, &out, &err);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << out << err;
   EXPECT_EQ(Received(), image);
@@ -543,7 +543,7 @@ TEST_F(LoaderEndToEnd, ImageFromAFileIsSentAsItStands) {
 
 #ifndef VORIN_E2E_WINE
 TEST_F(LoaderEndToEnd, DevicePathIsMappedToAComNumber) {
-  StartPrinter(5);
+  StartPrinter(4);
   std::string out, err;
   const int status = RunPiped(Runner::Get().Command({"--port", sim_.line(), "--no-wait"}),
                               {}, "", kUploadSeconds, &out, &err);
