@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -42,6 +43,10 @@ std::vector<std::string> Environment(const std::map<std::string, std::string>& e
   for (const auto& [k, v] : all) out.push_back(k + "=" + v);
   return out;
 }
+
+// A child never outlives the test that started it: when ctest kills a test
+// on its timeout, the simulator and the loader go with it.
+void DieWithTest() { prctl(PR_SET_PDEATHSIG, SIGKILL); }
 
 // Ends a process group: SIGTERM, then SIGKILL after `grace` seconds.
 int EndProcess(pid_t pid, double grace) {
@@ -132,6 +137,7 @@ bool Simulator::Start(const std::string& program, const std::vector<std::string>
   }
   if (pid == 0) {
     setpgid(0, 0);
+    DieWithTest();
     // The first line of standard output names the line; the log goes apart.
     const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open((log_path + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -191,6 +197,7 @@ bool TerminalSession::Start(const std::vector<std::string>& argv,
     return false;
   }
   if (pid == 0) {
+    DieWithTest();
     auto cargv = CStrings(args);
     auto cenv = CStrings(environment);
     execve(cargv[0], cargv.data(), cenv.data());
@@ -306,6 +313,7 @@ int RunPiped(const std::vector<std::string>& argv, const std::map<std::string, s
   const pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);
+    DieWithTest();
     const int in = open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY);
     if (in >= 0) dup2(in, 0);
     dup2(out_pipe[1], 1);
