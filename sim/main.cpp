@@ -295,6 +295,7 @@ class Simulator {
   bool stop_ = false;
   bool line_error_logged_ = false;
   bool drop_logged_ = false;
+
 };
 
 void Simulator::send(const std::vector<uint8_t>& bytes) {
@@ -375,15 +376,28 @@ void Simulator::after_last_close() {
   // Bytes written just before the close may still be on their way through
   // the pty: take them before the request state is dropped, unless a new
   // host opens meanwhile (its bytes and settings must not be touched).
+  // When the old host left between requests (the loader's presence test
+  // opens and closes without a word), whatever comes now can only be the new
+  // host's: it must be answered, never dropped with the old host's state.
+  const bool old_request_pending = !printer_.idle();
+  bool read_since_close = false;
   for (int64_t until = now_ns() + 20000000; now_ns() < until && !stop_;) {
     pollfd p[2] = {{line_.watch_fd(), POLLIN, 0}, {line_.master_fd(), POLLIN, 0}};
     poll(p, 2, 5);
     take_host_events();
     if (line_.host_present()) {
-      printer_.line_closed();
+      if (old_request_pending || !read_since_close) printer_.line_closed();
       return;
     }
+    const uint64_t before = printer_.stats().bytes_received;
     read_once();
+    read_since_close = read_since_close || printer_.stats().bytes_received != before;
+  }
+  // A host that opened during the last read: keep its line as it is.
+  take_host_events();
+  if (line_.host_present()) {
+    if (old_request_pending) printer_.line_closed();
+    return;
   }
   if (stop_) return;
   printer_.line_closed();

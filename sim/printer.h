@@ -91,6 +91,7 @@ class Printer {
   bool close_requested() const { return close_requested_; }
   // All 144 blocks are stored.
   bool complete() const { return stored_count_ == kBlockCount; }
+  bool idle() const { return state_ == State::kIdle; }
   unsigned stored_count() const { return stored_count_; }
   const std::vector<uint8_t>& image() const { return image_; }
   Stats& stats() { return stats_; }
