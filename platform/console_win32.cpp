@@ -1,4 +1,5 @@
 #include "platform/console.h"
+#include "platform/console_line.h"
 
 #include <windows.h>
 
@@ -126,27 +127,7 @@ void Console::Clear() {
 
 void Console::Write(std::string_view text) {
   State& s = *state_;
-  for (const char c : text) {
-    switch (c) {
-      case '\n':
-        s.line.clear();
-        s.cursor = 0;
-        break;
-      case '\r':
-        s.cursor = 0;
-        break;
-      case '\b':
-        if (s.cursor > 0) --s.cursor;
-        break;
-      default:
-        if (s.cursor < s.line.size()) {
-          s.line[s.cursor] = c;
-        } else {
-          s.line.push_back(c);
-        }
-        ++s.cursor;
-    }
-  }
+  TrackOutputLine(s.line, s.cursor, text);
   if (s.out_console) {
     const char* data = text.data();
     std::size_t size = text.size();
