@@ -327,26 +327,29 @@ uint8_t PoprawnyNapisOpisujacyParzystosc(const char* text, uint8_t* parity) {
   return 1;
 }
 
-uint8_t PoprawnaData(const char* text, uint8_t hexDigits, uint8_t date[9]) {
+namespace {
+
+// A date or a time field: nine bytes out, all zero when the text is not one.
+using ClockParser = bool (*)(std::string_view, bool, std::uint8_t[9]);
+uint8_t clockField(const char* text, uint8_t hexDigits, uint8_t result[9], ClockParser parse) {
   uint8_t scratch[9];
-  uint8_t* out = date != nullptr ? date : scratch;
+  uint8_t* out = result != nullptr ? result : scratch;
   std::string_view s;
   if (!inputText(text, s)) {
     std::memset(out, 0, 9);
     return 0;
   }
-  return parseDate(s, hexDigits != 0, out) ? 1 : 0;
+  return parse(s, hexDigits != 0, out) ? 1 : 0;
+}
+
+}  // namespace
+
+uint8_t PoprawnaData(const char* text, uint8_t hexDigits, uint8_t date[9]) {
+  return clockField(text, hexDigits, date, parseDate);
 }
 
 uint8_t PoprawnyCzas(const char* text, uint8_t hexDigits, uint8_t time[9]) {
-  uint8_t scratch[9];
-  uint8_t* out = time != nullptr ? time : scratch;
-  std::string_view s;
-  if (!inputText(text, s)) {
-    std::memset(out, 0, 9);
-    return 0;
-  }
-  return parseTime(s, hexDigits != 0, out) ? 1 : 0;
+  return clockField(text, hexDigits, time, parseTime);
 }
 
 uint8_t DlugoscLiczbySzesciobajtowej(const uint8_t value[6]) {

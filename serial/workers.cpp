@@ -22,28 +22,36 @@ uint32_t CommMaskOf(uint16_t eventSet) {
     return mask;
 }
 
+// ---- both workers -----------------------------------------------------------
+
+WorkerThread::~WorkerThread() {
+    Stop();
+    Join();
+}
+
+void WorkerThread::Stop() {
+    terminate_.store(true);
+    if (stop_) stop_->Set();
+}
+
+void WorkerThread::Join() {
+    if (thread_) thread_->Join();
+}
+
 // ---- events worker ----------------------------------------------------------
 
 TZdarzeniaCommThread::TZdarzeniaCommThread(platform::SerialDevice& port, uint16_t eventSet, Handler handler)
-    : port_(port), handler_(std::move(handler)), stop_(Event::Create(false)) {
+    : port_(port), handler_(std::move(handler)) {
     RaiseProcessPriority();
     if (!stop_) return;
     port_.SetCommMask(CommMaskOf(eventSet));
     thread_ = platform::Thread::Start([this] { Run(); }, platform::ThreadPriority::TimeCritical);
 }
 
+// The thread runs this object's members: it must end before they go.
 TZdarzeniaCommThread::~TZdarzeniaCommThread() {
     Stop();
     Join();
-}
-
-void TZdarzeniaCommThread::Stop() {
-    terminate_.store(true);
-    if (stop_) stop_->Set();
-}
-
-void TZdarzeniaCommThread::Join() {
-    if (thread_) thread_->Join();
 }
 
 void TZdarzeniaCommThread::Run() {
@@ -75,7 +83,7 @@ struct StartedEvents {
 
 }  // namespace
 
-TZapisOdczytThread::TZapisOdczytThread(TComm& owner) : owner_(owner), stop_(Event::Create(false)) {
+TZapisOdczytThread::TZapisOdczytThread(TComm& owner) : owner_(owner) {
     if (!stop_) {
         StoreError(text::kCreateEvent, platform::LastError());
         return;
@@ -120,15 +128,6 @@ TZapisOdczytThread::TZapisOdczytThread(TComm& owner) : owner_(owner), stop_(Even
 TZapisOdczytThread::~TZapisOdczytThread() {
     Stop();
     Join();
-}
-
-void TZapisOdczytThread::Stop() {
-    terminate_.store(true);
-    if (stop_) stop_->Set();
-}
-
-void TZapisOdczytThread::Join() {
-    if (thread_) thread_->Join();
 }
 
 void TZapisOdczytThread::Run(Event* ready, Event* writeRequest, Event* readRequest) {

@@ -22,18 +22,34 @@ inline constexpr uint32_t kEventKinds[9] = {
 };
 uint32_t CommMaskOf(uint16_t eventSet);
 
-class TZdarzeniaCommThread {
+// What both workers share: a stop event, a terminate request polled by the
+// run loop, and the thread that the owner waits for.
+class WorkerThread {
 public:
-    using Handler = std::function<void(TZdarzeniaCommThread&, uint32_t mask)>;
-
-    // Raises the process priority, sets the comm mask and starts the thread.
-    TZdarzeniaCommThread(platform::SerialDevice& port, uint16_t eventSet, Handler handler);
-    ~TZdarzeniaCommThread();
+    WorkerThread() : stop_(platform::Event::Create(false)) {}
+    virtual ~WorkerThread();
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
 
     bool Started() const { return thread_ != nullptr; }
     void Stop();
     platform::Event* Finished() const { return thread_ ? &thread_->Finished() : nullptr; }
     void Join();
+
+protected:
+    std::unique_ptr<platform::Event> stop_;
+    std::atomic<bool> terminate_{false};
+    std::unique_ptr<platform::Thread> thread_;
+};
+
+class TZdarzeniaCommThread : public WorkerThread {
+public:
+    using Handler = std::function<void(TZdarzeniaCommThread&, uint32_t mask)>;
+
+    // Raises the process priority, sets the comm mask and starts the thread.
+    TZdarzeniaCommThread(platform::SerialDevice& port, uint16_t eventSet, Handler handler);
+    ~TZdarzeniaCommThread() override;
+
     uint32_t EventMask() const { return eventMask_.load(); }
 
 private:
@@ -43,31 +59,20 @@ private:
     platform::SerialDevice& port_;
     std::atomic<uint32_t> eventMask_{0};
     Handler handler_;
-    std::unique_ptr<platform::Event> stop_;
-    std::atomic<bool> terminate_{false};
-    std::unique_ptr<platform::Thread> thread_;
 };
 
-class TZapisOdczytThread {
+class TZapisOdczytThread : public WorkerThread {
 public:
     // Starts the thread and returns once it has created the mailbox events
     // (or failed to).
     TZapisOdczytThread(TComm& owner);
-    ~TZapisOdczytThread();
-
-    bool Started() const { return thread_ != nullptr; }
-    void Stop();
-    platform::Event* Finished() const { return thread_ ? &thread_->Finished() : nullptr; }
-    void Join();
+    ~TZapisOdczytThread() override;
 
 private:
     void Run(platform::Event* ready, platform::Event* writeRequest, platform::Event* readRequest);
     static void SignalReady(platform::Event* ready);
 
     TComm& owner_;
-    std::unique_ptr<platform::Event> stop_;
-    std::atomic<bool> terminate_{false};
-    std::unique_ptr<platform::Thread> thread_;
 };
 
 }  // namespace vorin::serial
