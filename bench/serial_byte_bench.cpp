@@ -67,7 +67,8 @@ int OpenPlain(uint8_t port) {
 void BM_WriteByte(benchmark::State& state) {
     auto line = NewLine(state);
     if (!line) return;
-    if (InitializePort(line->Port(), 38400, 3, 3) != 0) return state.SkipWithError("InitializePort failed");
+    if (InitializePort(line->Port(), 38400, 3, 3) != 0)
+        return state.SkipWithError("InitializePort failed");
     {
         Peer peer(*line, Peer::Drain);
         for (auto _ : state)
@@ -79,7 +80,8 @@ void BM_WriteByte(benchmark::State& state) {
 void BM_ReadByte(benchmark::State& state) {
     auto line = NewLine(state);
     if (!line) return;
-    if (InitializePort(line->Port(), 38400, 3, 3) != 0) return state.SkipWithError("InitializePort failed");
+    if (InitializePort(line->Port(), 38400, 3, 3) != 0)
+        return state.SkipWithError("InitializePort failed");
     {
         Peer peer(*line, Peer::Feed);
         uint8_t b;

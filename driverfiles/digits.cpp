@@ -12,47 +12,47 @@ std::atomic<std::uint8_t> g_lastStatus{0};
 }
 
 Conversion decimalToNumber(std::string_view text) {
-  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
-  std::uint64_t value = 0;
-  for (char c : text) {
-    if (c == ' ') continue;
-    if (c < '0' || c > '9') {
-      g_lastStatus = 1;
-      return {0, ConversionStatus::BadCharacter};
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c == ' ') continue;
+        if (c < '0' || c > '9') {
+            g_lastStatus = 1;
+            return {0, ConversionStatus::BadCharacter};
+        }
+        unsigned d = static_cast<unsigned>(c - '0');
+        if (value > (kMax - d) / 10) {
+            g_lastStatus = 2;
+            return {0, ConversionStatus::TooLarge};
+        }
+        value = value * 10 + d;
     }
-    unsigned d = static_cast<unsigned>(c - '0');
-    if (value > (kMax - d) / 10) {
-      g_lastStatus = 2;
-      return {0, ConversionStatus::TooLarge};
-    }
-    value = value * 10 + d;
-  }
-  g_lastStatus = 0;
-  return {value, ConversionStatus::Valid};
+    g_lastStatus = 0;
+    return {value, ConversionStatus::Valid};
 }
 
 std::string numberToDecimal(std::uint64_t value) {
-  // 2^64 - 1 has 20 digits; all of them are written.
-  char field[20];
-  int pos = 20;
-  do {
-    field[--pos] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  return std::string(field + pos, field + 20);
+    // 2^64 - 1 has 20 digits; all of them are written.
+    char field[20];
+    int pos = 20;
+    do {
+        field[--pos] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return std::string(field + pos, field + 20);
 }
 
 std::uint64_t loadBytes(const std::uint8_t* bytes, int count) {
-  std::uint64_t v = 0;
-  for (int i = count - 1; i >= 0; --i) v = (v << 8) | bytes[i];
-  return v;
+    std::uint64_t v = 0;
+    for (int i = count - 1; i >= 0; --i) v = (v << 8) | bytes[i];
+    return v;
 }
 
 void storeBytes(std::uint64_t value, std::uint8_t* bytes, int count) {
-  for (int i = 0; i < count; ++i) {
-    bytes[i] = static_cast<std::uint8_t>(value & 0xFF);
-    value >>= 8;
-  }
+    for (int i = 0; i < count; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(value & 0xFF);
+        value >>= 8;
+    }
 }
 
 }  // namespace vorin::driverfiles
@@ -62,27 +62,27 @@ using namespace vorin::driverfiles;
 extern "C" {
 
 uint8_t LiczbaOsmiobajtowaZNapisu(const char* text, uint8_t value[8]) {
-  std::size_t len = textLength(text);
-  Conversion c{0, ConversionStatus::BadCharacter};
-  if (len > kTextMax) {
-    g_lastStatus = 1;
-  } else {
-    c = decimalToNumber(std::string_view(text, len));
-  }
-  if (value != nullptr) storeBytes(c.value, value, 8);
-  return static_cast<std::uint8_t>(c.status);
+    std::size_t len = textLength(text);
+    Conversion c{0, ConversionStatus::BadCharacter};
+    if (len > kTextMax) {
+        g_lastStatus = 1;
+    } else {
+        c = decimalToNumber(std::string_view(text, len));
+    }
+    if (value != nullptr) storeBytes(c.value, value, 8);
+    return static_cast<std::uint8_t>(c.status);
 }
 
 uint8_t StatusKonwersjiLiczby(void) { return g_lastStatus.load(); }
 
 void NapisZLiczbyOsmiobajtowej(const uint8_t value[8], char* text) {
-  if (text == nullptr) return;
-  storeText(text, value != nullptr ? numberToDecimal(loadBytes(value, 8)) : std::string("0"));
+    if (text == nullptr) return;
+    storeText(text, value != nullptr ? numberToDecimal(loadBytes(value, 8)) : std::string("0"));
 }
 
 void NapisZLiczbySzesciobajtowej(const uint8_t value[6], char* text) {
-  if (text == nullptr) return;
-  storeText(text, value != nullptr ? numberToDecimal(loadBytes(value, 6)) : std::string("0"));
+    if (text == nullptr) return;
+    storeText(text, value != nullptr ? numberToDecimal(loadBytes(value, 6)) : std::string("0"));
 }
 
 }  // extern "C"

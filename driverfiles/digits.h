@@ -1,7 +1,6 @@
 // Unsigned 64-bit numbers to and from decimal text. Eight- and six-byte
 // numbers are stored least significant byte first.
-#ifndef VORIN_DRIVERFILES_DIGITS_H
-#define VORIN_DRIVERFILES_DIGITS_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -12,8 +11,8 @@ namespace vorin::driverfiles {
 enum class ConversionStatus : std::uint8_t { Valid = 0, BadCharacter = 1, TooLarge = 2 };
 
 struct Conversion {
-  std::uint64_t value;  // 0 unless valid
-  ConversionStatus status;
+    std::uint64_t value;  // 0 unless valid
+    ConversionStatus status;
 };
 
 // Blanks anywhere are skipped; an empty text or blanks only give 0, valid.
@@ -24,5 +23,3 @@ std::uint64_t loadBytes(const std::uint8_t* bytes, int count);
 void storeBytes(std::uint64_t value, std::uint8_t* bytes, int count);
 
 }  // namespace vorin::driverfiles
-
-#endif

@@ -13,60 +13,90 @@ namespace pf = vorin::platform;
 namespace {
 
 const char* const kExports[] = {
-    "OtwartoPlik", "ZamknieciePliku", "MoznaOtworzycPlik", "Moje_feof", "ZatwierdzeniePliku",
-    "OdczytanoZPlikuLinie", "OdczytanoZPlikuKonkretnaLinie", "OdczytanoZPlikuLinieDanych",
-    "OdczytanoZPlikuLinieNaglowka", "ZapisanoDoPlikuLinie", "ZapisanoDoPlikuLinieDanych",
-    "ZapisanoDoPlikuNaglowek", "OczyszczenieLinii", "NapisZawieraPole", "NapisZawieraDana",
-    "NapisZawieraPodpole", "NapisZawieraParametr", "ZerowanieNapisu", "DopisanieZnaku",
-    "WstawienieZnakuNaPoczatek", "FragmentNapisu", "NapisyRowne", "LiczbaOsmiobajtowaZNapisu",
-    "StatusKonwersjiLiczby", "NapisZLiczbyOsmiobajtowej", "NapisZLiczbySzesciobajtowej",
-    "ZnakJestCyfra", "ZnakJestKropkaLubPrzecinkiem", "UsuniecieSpacji",
-    "PoprawnaLiczbaSzesciobajtowaDec", "PoprawnaLiczbaSzesciobajtowaHex",
-    "PoprawnaLiczbaSzesciobajtowaWCudzyslowie", "PoprawnaLiczbaSzesciobajtowa",
-    "PoprawnaLiczbaTypuLong", "PoprawnaLiczbaZPodanegoZakresu", "PoprawnaLiczbaTypuWord",
-    "PoprawnaLiczbaTypuByte", "PoprawnaLiczbaTypuBoolean", "PoprawnaLiczbaZmiennoprzecinkowa",
-    "PoprawnaLiczbaOsmiobajtowa", "PoprawnyNapisOpisujacyParzystosc", "PoprawnaData",
-    "PoprawnyCzas", "DlugoscLiczbySzesciobajtowej",
+    "OtwartoPlik",
+    "ZamknieciePliku",
+    "MoznaOtworzycPlik",
+    "Moje_feof",
+    "ZatwierdzeniePliku",
+    "OdczytanoZPlikuLinie",
+    "OdczytanoZPlikuKonkretnaLinie",
+    "OdczytanoZPlikuLinieDanych",
+    "OdczytanoZPlikuLinieNaglowka",
+    "ZapisanoDoPlikuLinie",
+    "ZapisanoDoPlikuLinieDanych",
+    "ZapisanoDoPlikuNaglowek",
+    "OczyszczenieLinii",
+    "NapisZawieraPole",
+    "NapisZawieraDana",
+    "NapisZawieraPodpole",
+    "NapisZawieraParametr",
+    "ZerowanieNapisu",
+    "DopisanieZnaku",
+    "WstawienieZnakuNaPoczatek",
+    "FragmentNapisu",
+    "NapisyRowne",
+    "LiczbaOsmiobajtowaZNapisu",
+    "StatusKonwersjiLiczby",
+    "NapisZLiczbyOsmiobajtowej",
+    "NapisZLiczbySzesciobajtowej",
+    "ZnakJestCyfra",
+    "ZnakJestKropkaLubPrzecinkiem",
+    "UsuniecieSpacji",
+    "PoprawnaLiczbaSzesciobajtowaDec",
+    "PoprawnaLiczbaSzesciobajtowaHex",
+    "PoprawnaLiczbaSzesciobajtowaWCudzyslowie",
+    "PoprawnaLiczbaSzesciobajtowa",
+    "PoprawnaLiczbaTypuLong",
+    "PoprawnaLiczbaZPodanegoZakresu",
+    "PoprawnaLiczbaTypuWord",
+    "PoprawnaLiczbaTypuByte",
+    "PoprawnaLiczbaTypuBoolean",
+    "PoprawnaLiczbaZmiennoprzecinkowa",
+    "PoprawnaLiczbaOsmiobajtowa",
+    "PoprawnyNapisOpisujacyParzystosc",
+    "PoprawnaData",
+    "PoprawnyCzas",
+    "DlugoscLiczbySzesciobajtowej",
 };
 
 class DriverLibrary : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string path = pf::programDirectory() + pf::dynlibFileName("vorindriver");
-    std::string error;
-    lib = pf::dynlibOpen(path.c_str(), &error);
-    ASSERT_NE(lib, nullptr) << path << ": " << error;
-  }
-  void TearDown() override { pf::dynlibClose(lib); }
-  template <typename Fn>
-  Fn get(const char* name) {
-    return reinterpret_cast<Fn>(pf::dynlibSymbol(lib, name));
-  }
-  void* lib = nullptr;
+protected:
+    void SetUp() override {
+        std::string path = pf::programDirectory() + pf::dynlibFileName("vorindriver");
+        std::string error;
+        lib = pf::dynlibOpen(path.c_str(), &error);
+        ASSERT_NE(lib, nullptr) << path << ": " << error;
+    }
+    void TearDown() override { pf::dynlibClose(lib); }
+    template <typename Fn>
+    Fn get(const char* name) {
+        return reinterpret_cast<Fn>(pf::dynlibSymbol(lib, name));
+    }
+    void* lib = nullptr;
 };
 
 TEST_F(DriverLibrary, EveryExportResolvesByName) {
-  for (const char* name : kExports) EXPECT_NE(pf::dynlibSymbol(lib, name), nullptr) << name;
-  EXPECT_EQ(pf::dynlibSymbol(lib, "NoSuchFunction"), nullptr);
+    for (const char* name : kExports) EXPECT_NE(pf::dynlibSymbol(lib, name), nullptr) << name;
+    EXPECT_EQ(pf::dynlibSymbol(lib, "NoSuchFunction"), nullptr);
 }
 
 TEST_F(DriverLibrary, ResolvedFunctionsWork) {
-  auto byte = get<uint8_t (*)(const char*, uint8_t*)>("PoprawnaLiczbaTypuByte");
-  auto field = get<uint8_t (*)(const char*, uint8_t, char*)>("NapisZawieraDana");
-  auto text8 = get<void (*)(const uint8_t*, char*)>("NapisZLiczbyOsmiobajtowej");
-  auto eof = get<uint8_t (*)(int32_t)>("Moje_feof");
-  ASSERT_TRUE(byte && field && text8 && eof);
-  uint8_t b = 0;
-  EXPECT_EQ(byte("FFH", &b), 1);
-  EXPECT_EQ(b, 255);
-  char out[256];
-  EXPECT_EQ(field("a\tb", 2, out), 1);
-  EXPECT_STREQ(out, "b");
-  uint8_t v[8];
-  std::memset(v, 0xFF, sizeof v);
-  text8(v, out);
-  EXPECT_STREQ(out, "18446744073709551615");
-  EXPECT_EQ(eof(-1), 1);
+    auto byte = get<uint8_t (*)(const char*, uint8_t*)>("PoprawnaLiczbaTypuByte");
+    auto field = get<uint8_t (*)(const char*, uint8_t, char*)>("NapisZawieraDana");
+    auto text8 = get<void (*)(const uint8_t*, char*)>("NapisZLiczbyOsmiobajtowej");
+    auto eof = get<uint8_t (*)(int32_t)>("Moje_feof");
+    ASSERT_TRUE(byte && field && text8 && eof);
+    uint8_t b = 0;
+    EXPECT_EQ(byte("FFH", &b), 1);
+    EXPECT_EQ(b, 255);
+    char out[256];
+    EXPECT_EQ(field("a\tb", 2, out), 1);
+    EXPECT_STREQ(out, "b");
+    uint8_t v[8];
+    std::memset(v, 0xFF, sizeof v);
+    text8(v, out);
+    EXPECT_STREQ(out, "18446744073709551615");
+    EXPECT_EQ(eof(-1), 1);
 }
 
 }  // namespace

@@ -5,6 +5,6 @@
 
 /* sizeof does not evaluate its operand: the names are checked, not linked. */
 size_t vorin_driver_header_is_c(void) {
-  return sizeof(OtwartoPlik(NULL, "", 0)) + sizeof(PoprawnaLiczbaSzesciobajtowa("", NULL)) +
-         sizeof(PoprawnaData("", 0, NULL));
+    return sizeof(OtwartoPlik(NULL, "", 0)) + sizeof(PoprawnaLiczbaSzesciobajtowa("", NULL)) +
+           sizeof(PoprawnaData("", 0, NULL));
 }

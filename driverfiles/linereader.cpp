@@ -12,56 +12,57 @@ namespace {
 constexpr std::size_t kWorkSize = 2 * kTextSize + 8;
 
 struct Work {
-  char text[kWorkSize];
-  std::size_t textLen = 0;
-  std::uint8_t pending[kTextSize];
-  std::size_t pendingLen = 0;
+    char text[kWorkSize];
+    std::size_t textLen = 0;
+    std::uint8_t pending[kTextSize];
+    std::size_t pendingLen = 0;
 
-  void flushPending() {
-    for (std::size_t i = 0; i < pendingLen; ++i) {
-      if (pending[i] != 0) text[textLen++] = static_cast<char>(pending[i]);
+    void flushPending() {
+        for (std::size_t i = 0; i < pendingLen; ++i) {
+            if (pending[i] != 0) text[textLen++] = static_cast<char>(pending[i]);
+        }
+        pendingLen = 0;
     }
-    pendingLen = 0;
-  }
 };
 
 }  // namespace
 
-bool readRawLine(ByteSource& source, std::string_view terminator, char* text, bool& lastTerminated) {
-  std::memset(text, 0, kTextSize);
-  if (terminator.empty() || terminator.size() > kTextMax) return false;
-  Work w;
-  std::size_t match = 0;
-  for (;;) {
-    bool before = lastTerminated;
-    lastTerminated = false;
-    std::uint8_t b = 0;
-    ByteSource::Result r = source.next(b);
-    if (r == ByteSource::Result::End) {
-      lastTerminated = before;  // at the end nothing was read
-      break;
+bool readRawLine(ByteSource& source, std::string_view terminator, char* text,
+                 bool& lastTerminated) {
+    std::memset(text, 0, kTextSize);
+    if (terminator.empty() || terminator.size() > kTextMax) return false;
+    Work w;
+    std::size_t match = 0;
+    for (;;) {
+        bool before = lastTerminated;
+        lastTerminated = false;
+        std::uint8_t b = 0;
+        ByteSource::Result r = source.next(b);
+        if (r == ByteSource::Result::End) {
+            lastTerminated = before;  // at the end nothing was read
+            break;
+        }
+        if (r == ByteSource::Result::Failure) break;
+        w.pending[w.pendingLen++] = b;
+        if (b != static_cast<std::uint8_t>(terminator[match])) {
+            w.flushPending();
+            match = 0;
+            if (w.textLen > kTextMax) return false;
+            continue;
+        }
+        if (w.pendingLen == terminator.size()) {
+            lastTerminated = true;
+            w.pendingLen = 0;
+            break;
+        }
+        ++match;
     }
-    if (r == ByteSource::Result::Failure) break;
-    w.pending[w.pendingLen++] = b;
-    if (b != static_cast<std::uint8_t>(terminator[match])) {
-      w.flushPending();
-      match = 0;
-      if (w.textLen > kTextMax) return false;
-      continue;
-    }
-    if (w.pendingLen == terminator.size()) {
-      lastTerminated = true;
-      w.pendingLen = 0;
-      break;
-    }
-    ++match;
-  }
-  // A partial terminator at the end of the file belongs to the line; it can
-  // push the line over the limit too.
-  w.flushPending();
-  if (w.textLen > kTextMax) return false;
-  std::memcpy(text, w.text, w.textLen);
-  return w.textLen > 0;
+    // A partial terminator at the end of the file belongs to the line; it can
+    // push the line over the limit too.
+    w.flushPending();
+    if (w.textLen > kTextMax) return false;
+    std::memcpy(text, w.text, w.textLen);
+    return w.textLen > 0;
 }
 
 }  // namespace vorin::driverfiles

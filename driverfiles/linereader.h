@@ -1,7 +1,6 @@
 // The raw line reader, on any source of bytes, so that files and the fuzzer
 // run the very same code.
-#ifndef VORIN_DRIVERFILES_LINEREADER_H
-#define VORIN_DRIVERFILES_LINEREADER_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -10,12 +9,12 @@
 namespace vorin::driverfiles {
 
 class ByteSource {
- public:
-  enum class Result { Byte, End, Failure };
-  virtual Result next(std::uint8_t& byte) = 0;
+public:
+    enum class Result { Byte, End, Failure };
+    virtual Result next(std::uint8_t& byte) = 0;
 
- protected:
-  ~ByteSource() = default;
+protected:
+    ~ByteSource() = default;
 };
 
 // Reads one line ended by `terminator` (1 to 255 bytes) into the 256-byte
@@ -30,21 +29,19 @@ bool readRawLine(ByteSource& source, std::string_view terminator, char* text, bo
 
 // A source over bytes in memory.
 class MemoryByteSource final : public ByteSource {
- public:
-  MemoryByteSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  Result next(std::uint8_t& byte) override {
-    if (pos_ >= size_) return Result::End;
-    byte = data_[pos_++];
-    return Result::Byte;
-  }
-  std::size_t position() const { return pos_; }
+public:
+    MemoryByteSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    Result next(std::uint8_t& byte) override {
+        if (pos_ >= size_) return Result::End;
+        byte = data_[pos_++];
+        return Result::Byte;
+    }
+    std::size_t position() const { return pos_; }
 
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
 };
 
 }  // namespace vorin::driverfiles
-
-#endif

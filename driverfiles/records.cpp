@@ -14,14 +14,14 @@ namespace {
 namespace pf = vorin::platform;
 
 struct SharedTexts {
-  std::mutex lock;
-  std::string terminator{"\r\n"};
-  std::string header[3];
+    std::mutex lock;
+    std::string terminator{"\r\n"};
+    std::string header[3];
 };
 
 SharedTexts& sharedTexts() {
-  static SharedTexts texts;
-  return texts;
+    static SharedTexts texts;
+    return texts;
 }
 
 std::atomic<LineCountNotice> g_notice{nullptr};
@@ -30,107 +30,107 @@ std::atomic<LineCountNotice> g_notice{nullptr};
 // just after the last byte the line reader took, so the file position is
 // exactly where a byte-by-byte reader would have left it.
 class FileByteSource final : public ByteSource {
- public:
-  explicit FileByteSource(std::int32_t handle)
-      : handle_(handle), chunk_(pf::fileSeekRelative(handle, 0) ? sizeof buf_ : 1) {}
-  ~FileByteSource() {
-    if (len_ > pos_) pf::fileSeekRelative(handle_, -static_cast<std::int64_t>(len_ - pos_));
-  }
-  FileByteSource(const FileByteSource&) = delete;
-  FileByteSource& operator=(const FileByteSource&) = delete;
-
-  Result next(std::uint8_t& byte) override {
-    if (pos_ == len_) {
-      std::int64_t n = pf::fileRead(handle_, buf_, chunk_);
-      if (n < 0) return Result::Failure;
-      if (n == 0) return Result::End;
-      len_ = static_cast<std::size_t>(n);
-      pos_ = 0;
+public:
+    explicit FileByteSource(std::int32_t handle)
+        : handle_(handle), chunk_(pf::fileSeekRelative(handle, 0) ? sizeof buf_ : 1) {}
+    ~FileByteSource() {
+        if (len_ > pos_) pf::fileSeekRelative(handle_, -static_cast<std::int64_t>(len_ - pos_));
     }
-    byte = buf_[pos_++];
-    return Result::Byte;
-  }
+    FileByteSource(const FileByteSource&) = delete;
+    FileByteSource& operator=(const FileByteSource&) = delete;
 
- private:
-  std::int32_t handle_;
-  std::size_t chunk_;
-  std::uint8_t buf_[512];
-  std::size_t len_ = 0;
-  std::size_t pos_ = 0;
+    Result next(std::uint8_t& byte) override {
+        if (pos_ == len_) {
+            std::int64_t n = pf::fileRead(handle_, buf_, chunk_);
+            if (n < 0) return Result::Failure;
+            if (n == 0) return Result::End;
+            len_ = static_cast<std::size_t>(n);
+            pos_ = 0;
+        }
+        byte = buf_[pos_++];
+        return Result::Byte;
+    }
+
+private:
+    std::int32_t handle_;
+    std::size_t chunk_;
+    std::uint8_t buf_[512];
+    std::size_t len_ = 0;
+    std::size_t pos_ = 0;
 };
 
 void countDataLine(bool reading, std::int32_t handle) {
-  DriverFileState& st = driverFileState();
-  std::int32_t target = reading ? st.inputHandle.load() : st.outputHandle.load();
-  if (handle < 0 || handle != target) return;
-  std::uint32_t count = (reading ? st.linesRead : st.linesWritten).fetch_add(1) + 1;
-  std::uint32_t period = reading ? st.linesPeriod.load() : st.outlinesPeriod.load();
-  if (period == 0 || count % period != 0) return;
-  if (LineCountNotice notice = g_notice.load()) notice(reading ? 'L' : 'O', count);
+    DriverFileState& st = driverFileState();
+    std::int32_t target = reading ? st.inputHandle.load() : st.outputHandle.load();
+    if (handle < 0 || handle != target) return;
+    std::uint32_t count = (reading ? st.linesRead : st.linesWritten).fetch_add(1) + 1;
+    std::uint32_t period = reading ? st.linesPeriod.load() : st.outlinesPeriod.load();
+    if (period == 0 || count % period != 0) return;
+    if (LineCountNotice notice = g_notice.load()) notice(reading ? 'L' : 'O', count);
 }
 
 bool writeLine(std::int32_t handle, char prefix, const char* text) {
-  if (handle < 0 || text == nullptr) return false;
-  std::size_t len = textLength(text);
-  // A line the reader would refuse later is refused now, before anything is
-  // written: the data would otherwise be lost on the way back.
-  if (len + (prefix != 0 ? 1 : 0) > kTextMax) return false;
-  std::string line;
-  if (prefix != 0) line.push_back(prefix);
-  line.append(text, len);
-  line += lineTerminator();
-  // One write for text and terminator, so a reader in another process never
-  // meets the text without its line end.
-  if (pf::fileWrite(handle, line.data(), line.size()) != static_cast<std::int64_t>(line.size())) {
-    return false;
-  }
-  if (!driverFileState().rewrite.load()) return pf::fileCommit(handle);
-  return true;
+    if (handle < 0 || text == nullptr) return false;
+    std::size_t len = textLength(text);
+    // A line the reader would refuse later is refused now, before anything is
+    // written: the data would otherwise be lost on the way back.
+    if (len + (prefix != 0 ? 1 : 0) > kTextMax) return false;
+    std::string line;
+    if (prefix != 0) line.push_back(prefix);
+    line.append(text, len);
+    line += lineTerminator();
+    // One write for text and terminator, so a reader in another process never
+    // meets the text without its line end.
+    if (pf::fileWrite(handle, line.data(), line.size()) != static_cast<std::int64_t>(line.size())) {
+        return false;
+    }
+    if (!driverFileState().rewrite.load()) return pf::fileCommit(handle);
+    return true;
 }
 
 }  // namespace
 
 DriverFileState& driverFileState() {
-  static DriverFileState state;
-  return state;
+    static DriverFileState state;
+    return state;
 }
 
 void resetDriverFileCounters() {
-  DriverFileState& st = driverFileState();
-  st.inputHandle = -1;
-  st.outputHandle = -1;
-  st.linesRead = 0;
-  st.linesWritten = 0;
-  st.lastLineTerminated = true;
+    DriverFileState& st = driverFileState();
+    st.inputHandle = -1;
+    st.outputHandle = -1;
+    st.linesRead = 0;
+    st.linesWritten = 0;
+    st.lastLineTerminated = true;
 }
 
 bool setLineTerminator(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > kTextMax) return false;
-  SharedTexts& t = sharedTexts();
-  std::lock_guard<std::mutex> lock(t.lock);
-  t.terminator.assign(bytes);
-  return true;
+    if (bytes.empty() || bytes.size() > kTextMax) return false;
+    SharedTexts& t = sharedTexts();
+    std::lock_guard<std::mutex> lock(t.lock);
+    t.terminator.assign(bytes);
+    return true;
 }
 
 std::string lineTerminator() {
-  SharedTexts& t = sharedTexts();
-  std::lock_guard<std::mutex> lock(t.lock);
-  return t.terminator;
+    SharedTexts& t = sharedTexts();
+    std::lock_guard<std::mutex> lock(t.lock);
+    return t.terminator;
 }
 
 bool setHeaderLine(int number, std::string_view text) {
-  if (number < 1 || number > 3 || text.size() > kTextMax - 1) return false;
-  SharedTexts& t = sharedTexts();
-  std::lock_guard<std::mutex> lock(t.lock);
-  t.header[number - 1].assign(text);
-  return true;
+    if (number < 1 || number > 3 || text.size() > kTextMax - 1) return false;
+    SharedTexts& t = sharedTexts();
+    std::lock_guard<std::mutex> lock(t.lock);
+    t.header[number - 1].assign(text);
+    return true;
 }
 
 std::string headerLine(int number) {
-  if (number < 1 || number > 3) return {};
-  SharedTexts& t = sharedTexts();
-  std::lock_guard<std::mutex> lock(t.lock);
-  return t.header[number - 1];
+    if (number < 1 || number > 3) return {};
+    SharedTexts& t = sharedTexts();
+    std::lock_guard<std::mutex> lock(t.lock);
+    return t.header[number - 1];
 }
 
 void setLineCountNotice(LineCountNotice notice) { g_notice = notice; }
@@ -143,103 +143,103 @@ namespace pf = vorin::platform;
 extern "C" {
 
 uint8_t OtwartoPlik(int32_t* handle, const char* path, uint8_t mode) {
-  if (handle == nullptr) return 0;
-  *handle = -1;
-  if (path == nullptr || mode > 3) return 0;
-  // A path is never cut: a shortened path could name another file.
-  if (!textFits(path)) return 0;
-  pf::FileOpenResult r = pf::fileOpen(path, static_cast<pf::FileOpenMode>(mode),
-                                      driverFileState().exclusiveOpen.load());
-  *handle = r.handle;
-  return r.handle >= 0 ? 1 : 0;
+    if (handle == nullptr) return 0;
+    *handle = -1;
+    if (path == nullptr || mode > 3) return 0;
+    // A path is never cut: a shortened path could name another file.
+    if (!textFits(path)) return 0;
+    pf::FileOpenResult r = pf::fileOpen(path, static_cast<pf::FileOpenMode>(mode),
+                                        driverFileState().exclusiveOpen.load());
+    *handle = r.handle;
+    return r.handle >= 0 ? 1 : 0;
 }
 
 uint8_t ZamknieciePliku(int32_t* handle) {
-  if (handle == nullptr || *handle < 0) return 0;
-  if (!pf::fileClose(*handle)) return 0;
-  *handle = -1;
-  return 1;
+    if (handle == nullptr || *handle < 0) return 0;
+    if (!pf::fileClose(*handle)) return 0;
+    *handle = -1;
+    return 1;
 }
 
 uint8_t MoznaOtworzycPlik(const char* path, uint8_t mode) {
-  int32_t h = -1;
-  if (!OtwartoPlik(&h, path, mode)) return 0;
-  ZamknieciePliku(&h);
-  return 1;
+    int32_t h = -1;
+    if (!OtwartoPlik(&h, path, mode)) return 0;
+    ZamknieciePliku(&h);
+    return 1;
 }
 
 uint8_t Moje_feof(int32_t handle) {
-  // A handle that cannot be asked counts as ended, so that a reading loop
-  // on it stops instead of spinning.
-  return pf::fileAtEnd(handle) == pf::FileEnd::No ? 0 : 1;
+    // A handle that cannot be asked counts as ended, so that a reading loop
+    // on it stops instead of spinning.
+    return pf::fileAtEnd(handle) == pf::FileEnd::No ? 0 : 1;
 }
 
 uint8_t ZatwierdzeniePliku(int32_t handle) { return pf::fileCommit(handle) ? 1 : 0; }
 
 uint8_t OdczytanoZPlikuLinie(int32_t handle, char* text) {
-  if (text == nullptr) return 0;
-  if (handle < 0) {
-    ZerowanieNapisu(text);
-    return 0;
-  }
-  std::string terminator = lineTerminator();
-  DriverFileState& st = driverFileState();
-  bool terminated = st.lastLineTerminated.load();
-  bool ok;
-  {
-    FileByteSource source(handle);
-    ok = readRawLine(source, terminator, text, terminated);
-  }
-  st.lastLineTerminated = terminated;
-  return ok ? 1 : 0;
+    if (text == nullptr) return 0;
+    if (handle < 0) {
+        ZerowanieNapisu(text);
+        return 0;
+    }
+    std::string terminator = lineTerminator();
+    DriverFileState& st = driverFileState();
+    bool terminated = st.lastLineTerminated.load();
+    bool ok;
+    {
+        FileByteSource source(handle);
+        ok = readRawLine(source, terminator, text, terminated);
+    }
+    st.lastLineTerminated = terminated;
+    return ok ? 1 : 0;
 }
 
 uint8_t OdczytanoZPlikuKonkretnaLinie(int32_t handle, char kind, char* text, uint8_t* formatError) {
-  uint8_t ignored = 0;
-  if (formatError == nullptr) formatError = &ignored;
-  *formatError = 0;
-  if (text == nullptr) return 0;
-  for (;;) {
-    if (!OdczytanoZPlikuLinie(handle, text)) return 0;
-    if (text[0] == kind) {
-      std::size_t n = std::strlen(text);
-      std::memmove(text, text + 1, n);  // moves the NUL too
-      return 1;
+    uint8_t ignored = 0;
+    if (formatError == nullptr) formatError = &ignored;
+    *formatError = 0;
+    if (text == nullptr) return 0;
+    for (;;) {
+        if (!OdczytanoZPlikuLinie(handle, text)) return 0;
+        if (text[0] == kind) {
+            std::size_t n = std::strlen(text);
+            std::memmove(text, text + 1, n);  // moves the NUL too
+            return 1;
+        }
+        if (text[0] != kCommentChar) {
+            ZerowanieNapisu(text);
+            *formatError = 1;
+            return 0;
+        }
     }
-    if (text[0] != kCommentChar) {
-      ZerowanieNapisu(text);
-      *formatError = 1;
-      return 0;
-    }
-  }
 }
 
 uint8_t OdczytanoZPlikuLinieDanych(int32_t handle, char* text, uint8_t* formatError) {
-  if (!OdczytanoZPlikuKonkretnaLinie(handle, kDataChar, text, formatError)) return 0;
-  countDataLine(true, handle);
-  return 1;
+    if (!OdczytanoZPlikuKonkretnaLinie(handle, kDataChar, text, formatError)) return 0;
+    countDataLine(true, handle);
+    return 1;
 }
 
 uint8_t OdczytanoZPlikuLinieNaglowka(int32_t handle, char* text, uint8_t* formatError) {
-  return OdczytanoZPlikuKonkretnaLinie(handle, kHeaderChar, text, formatError);
+    return OdczytanoZPlikuKonkretnaLinie(handle, kHeaderChar, text, formatError);
 }
 
 uint8_t ZapisanoDoPlikuLinie(int32_t handle, const char* text) {
-  return writeLine(handle, 0, text) ? 1 : 0;
+    return writeLine(handle, 0, text) ? 1 : 0;
 }
 
 uint8_t ZapisanoDoPlikuLinieDanych(int32_t handle, const char* text) {
-  if (!writeLine(handle, kDataChar, text)) return 0;
-  countDataLine(false, handle);
-  return 1;
+    if (!writeLine(handle, kDataChar, text)) return 0;
+    countDataLine(false, handle);
+    return 1;
 }
 
 uint8_t ZapisanoDoPlikuNaglowek(int32_t handle) {
-  for (int i = 1; i <= 3; ++i) {
-    std::string line = headerLine(i);
-    if (!writeLine(handle, kHeaderChar, line.c_str())) return 0;
-  }
-  return 1;
+    for (int i = 1; i <= 3; ++i) {
+        std::string line = headerLine(i);
+        if (!writeLine(handle, kHeaderChar, line.c_str())) return 0;
+    }
+    return 1;
 }
 
 }  // extern "C"

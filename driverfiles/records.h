@@ -1,7 +1,6 @@
 // Library-wide state of the driver's text files and the C++ side of the
 // record layer. The exported C functions are declared in vorin/driver.h.
-#ifndef VORIN_DRIVERFILES_RECORDS_H
-#define VORIN_DRIVERFILES_RECORDS_H
+#pragma once
 
 #include <atomic>
 #include <cstdint>
@@ -11,20 +10,20 @@
 namespace vorin::driverfiles {
 
 struct DriverFileState {
-  // On: opens deny every other open of the same file. The device commands
-  // switch it off around the exchange buffer file.
-  std::atomic<bool> exclusiveOpen{true};
-  // Off: every written line is committed to disk before the write returns.
-  std::atomic<bool> rewrite{false};
-  std::atomic<bool> lastLineTerminated{true};
-  std::atomic<std::uint32_t> linesRead{0};
-  std::atomic<std::uint32_t> linesWritten{0};
-  // Notice periods for LINES and OUTLINES, 0 = never.
-  std::atomic<std::uint32_t> linesPeriod{0};
-  std::atomic<std::uint32_t> outlinesPeriod{0};
-  // Only data lines read from the input file and written to the output file count.
-  std::atomic<std::int32_t> inputHandle{-1};
-  std::atomic<std::int32_t> outputHandle{-1};
+    // On: opens deny every other open of the same file. The device commands
+    // switch it off around the exchange buffer file.
+    std::atomic<bool> exclusiveOpen{true};
+    // Off: every written line is committed to disk before the write returns.
+    std::atomic<bool> rewrite{false};
+    std::atomic<bool> lastLineTerminated{true};
+    std::atomic<std::uint32_t> linesRead{0};
+    std::atomic<std::uint32_t> linesWritten{0};
+    // Notice periods for LINES and OUTLINES, 0 = never.
+    std::atomic<std::uint32_t> linesPeriod{0};
+    std::atomic<std::uint32_t> outlinesPeriod{0};
+    // Only data lines read from the input file and written to the output file count.
+    std::atomic<std::int32_t> inputHandle{-1};
+    std::atomic<std::int32_t> outputHandle{-1};
 };
 
 DriverFileState& driverFileState();
@@ -53,5 +52,3 @@ using LineCountNotice = void (*)(char code, std::uint32_t count);
 void setLineCountNotice(LineCountNotice notice);
 
 }  // namespace vorin::driverfiles
-
-#endif

@@ -1,6 +1,5 @@
 // Temporary folders, whole-file reads and the second process for the tests.
-#ifndef VORIN_DRIVERFILES_TEST_SUPPORT_H
-#define VORIN_DRIVERFILES_TEST_SUPPORT_H
+#pragma once
 
 #include <filesystem>
 #include <string>
@@ -9,15 +8,15 @@
 namespace vorin::driverfiles::test {
 
 class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string file(const std::string& name) const;
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string file(const std::string& name) const;
 
- private:
-  std::filesystem::path path_;
+private:
+    std::filesystem::path path_;
 };
 
 std::string readWhole(const std::string& path);
@@ -31,5 +30,3 @@ std::string runHelper(const std::vector<std::string>& args, const TempDir& dir);
 bool underWine();
 
 }  // namespace vorin::driverfiles::test
-
-#endif

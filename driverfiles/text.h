@@ -1,8 +1,7 @@
 // Text buffers of the driver: 256 bytes, NUL-terminated, at most 255
 // characters. Everything here stays inside those 256 bytes whatever the
 // caller's text holds.
-#ifndef VORIN_DRIVERFILES_TEXT_H
-#define VORIN_DRIVERFILES_TEXT_H
+#pragma once
 
 #include <cstddef>
 #include <string>
@@ -39,5 +38,3 @@ bool extractField(std::string_view text, unsigned n, char separator, std::string
 std::string cleanLine(std::string_view text);
 
 }  // namespace vorin::driverfiles
-
-#endif

@@ -1,6 +1,5 @@
 // The field validators on strings; the exported C functions wrap these.
-#ifndef VORIN_DRIVERFILES_VALIDATORS_H
-#define VORIN_DRIVERFILES_VALIDATORS_H
+#pragma once
 
 #include <cstdint>
 #include <optional>
@@ -21,8 +20,8 @@ std::optional<std::uint64_t> parseSixByte(std::string_view text);
 std::optional<std::uint32_t> parseLong(std::string_view text);
 
 struct FixedPoint {
-  std::uint32_t digits;
-  std::uint8_t decimals;
+    std::uint32_t digits;
+    std::uint8_t decimals;
 };
 std::optional<FixedPoint> parseFixedPoint(std::string_view text);
 
@@ -35,5 +34,3 @@ bool parseDate(std::string_view text, bool hexDigits, std::uint8_t out[9]);
 bool parseTime(std::string_view text, bool hexDigits, std::uint8_t out[9]);
 
 }  // namespace vorin::driverfiles
-
-#endif

@@ -10,9 +10,8 @@ using namespace vorin::link;
 
 TEST(KodBleduTest, TranslatesEveryRangeAtItsEdges) {
     const std::pair<int, int> przypadki[] = {
-        {0, 0},     {23, 23},   {62, 62},   {63, 101},  {67, 105},  {68, 107},
-        {79, 118},  {80, 200},  {92, 212},  {93, 215},  {94, 217},  {95, 220},
-        {106, 231}, {107, 107}, {200, 200}, {255, 255},
+        {0, 0},    {23, 23},  {62, 62},  {63, 101}, {67, 105},  {68, 107},  {79, 118},  {80, 200},
+        {92, 212}, {93, 215}, {94, 217}, {95, 220}, {106, 231}, {107, 107}, {200, 200}, {255, 255},
     };
     for (auto [numer, kod] : przypadki) EXPECT_EQ(KodBledu(numer), kod) << "error number " << numer;
 }
@@ -32,7 +31,8 @@ TEST(OpisKoduWynikuTest, GivesTheOperatorTexts) {
     EXPECT_STREQ(OpisKoduWyniku(21), "timeout odbierania");
     EXPECT_STREQ(OpisKoduWyniku(23), "niepoprawna odpowiedz z drukarki");
     EXPECT_STREQ(OpisKoduWyniku(24), "drukarka odpowiedziala NAK na sekwencje sterujaca");
-    for (int kod : {0, 3, 22, 26, 52, 102, 222, 255}) EXPECT_STREQ(OpisKoduWyniku(kod), "inny blad");
+    for (int kod : {0, 3, 22, 26, 52, 102, 222, 255})
+        EXPECT_STREQ(OpisKoduWyniku(kod), "inny blad");
 }
 
 namespace {
@@ -88,4 +88,3 @@ TEST(ObszarTest, PositionsOutsideTheAreaTouchNothing) {
     EXPECT_EQ(obszar.Dane()[253], 0xB2);
     for (std::size_t p = 2; p < 254; ++p) ASSERT_EQ(staly[p], 0) << p;
 }
-

@@ -19,14 +19,23 @@ bool PrzezMultiplekser() { return TrybMux == 2; }
 
 bool PotwierdzenieNieSprawdzane(uint8_t rozkaz) {
     switch (rozkaz) {
-    case 0x90: case 0x94: case 0x95: case 0x96: case 0x9B: case 0x9D: case 0x9F: return true;
+    case 0x90:
+    case 0x94:
+    case 0x95:
+    case 0x96:
+    case 0x9B:
+    case 0x9D:
+    case 0x9F: return true;
     default: return false;
     }
 }
 
 bool StatusNieSprawdzany(uint8_t rozkaz) {
     switch (rozkaz) {
-    case 0x11: case 0x31: case 0x72: case 0xF9: return true;
+    case 0x11:
+    case 0x31:
+    case 0x72:
+    case 0xF9: return true;
     default: return false;
     }
 }
@@ -90,9 +99,11 @@ uint8_t KodPotwierdzenia(uint8_t trybPrefiksu, uint8_t bajt) {
 uint8_t DlugoscRekordu(uint8_t rozkaz, uint8_t dlugoscPotwierdzenia, uint8_t dlugoscTresci,
                        uint8_t dlugoscStatusu) {
     switch (rozkaz) {
-    case 0x0A: case 0x0B:
+    case 0x0A:
+    case 0x0B:
         return (dlugoscPotwierdzenia == 110 && dlugoscTresci == 0 && dlugoscStatusu == 0) ? 27 : 0;
-    case 0x47: case 0x48: return 13;
+    case 0x47:
+    case 0x48: return 13;
     case 0xA1:
         // A selector with and without 0x80 names the same record list.
         switch (ObszarNadawania[1] & 0x7F) {
@@ -103,11 +114,16 @@ uint8_t DlugoscRekordu(uint8_t rozkaz, uint8_t dlugoscPotwierdzenia, uint8_t dlu
         case 0x10: return 12;
         default: return 0;  // unknown list: read to the full lengths
         }
-    case 0xA2: case 0xA3: case 0xA5: return 11;
-    case 0xAD: case 0xAE: return 16;
-    case 0xD5: case 0xD6: return 29;
+    case 0xA2:
+    case 0xA3:
+    case 0xA5: return 11;
+    case 0xAD:
+    case 0xAE: return 16;
+    case 0xD5:
+    case 0xD6: return 29;
     case 0xE7: return 4;
-    case 0xE9: case 0xEE: return 20;
+    case 0xE9:
+    case 0xEE: return 20;
     case 0xEA: return 8;
     default: return 0;
     }
@@ -149,7 +165,8 @@ void WymianaRamki(uint8_t trybPrefiksu, uint8_t rozkaz, uint8_t dlugoscPotwierdz
             KodWyniku = KodPotwierdzenia(trybPrefiksu, potwierdzenie);
             return;
         }
-        if (dlugoscPotwierdzenia >= 2 && !CzytajOdpowiedz(dlugoscPotwierdzenia - 1u, dlugoscRekordu))
+        if (dlugoscPotwierdzenia >= 2 &&
+            !CzytajOdpowiedz(dlugoscPotwierdzenia - 1u, dlugoscRekordu))
             return;
     }
 
@@ -171,10 +188,13 @@ void WymianaRamki(uint8_t trybPrefiksu, uint8_t rozkaz, uint8_t dlugoscPotwierdz
     if (rozkaz == 0xE5) {
         // The status byte says which description follows and how long it is.
         switch (status) {
-        case 0xFA: dalszeBajty = (KodTypuUrzadzenia == 0x18 || KodTypuUrzadzenia == 0x1B) ? 38 : 42; break;
+        case 0xFA:
+            dalszeBajty = (KodTypuUrzadzenia == 0x18 || KodTypuUrzadzenia == 0x1B) ? 38 : 42;
+            break;
         case 0xFB: dalszeBajty = 17; break;
         case 0xFC: dalszeBajty = 8; break;
-        case 0xFD: case 0xFE: dalszeBajty = 0; break;
+        case 0xFD:
+        case 0xFE: dalszeBajty = 0; break;
         default: KodWyniku = Kod::NiepoprawnaOdpowiedz; return;
         }
         ZnacznikOdpowiedzi = status;

@@ -35,7 +35,8 @@ TEST_F(Wymiana, CommandWithNoLengthsSendsEscAndCommandOnly) {
     EXPECT_EQ(drukarka.Zapisane(), (std::vector<uint8_t>{0x1B, 0x42}));
     EXPECT_EQ(drukarka.Odczyty(), 0u);
     ASSERT_FALSE(drukarka.Wywolania().empty());
-    EXPECT_EQ(drukarka.Wywolania().front(), "Clear") << "stale bytes are dropped before the request";
+    EXPECT_EQ(drukarka.Wywolania().front(), "Clear")
+        << "stale bytes are dropped before the request";
 }
 
 TEST_F(Wymiana, PlainCommandModeSendsTheSamePrefix) {
@@ -143,18 +144,20 @@ TEST_P(RegulyStatusu, StatusByteGivesItsCodeAndStopsTheAnswer) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bajty, RegulyStatusu,
-    ::testing::Values(
-        PrzypadekStatusu{0x00, 0}, PrzypadekStatusu{0x01, 23}, PrzypadekStatusu{0x02, 102},
-        PrzypadekStatusu{0x05, 105}, PrzypadekStatusu{0x06, 23}, PrzypadekStatusu{0x07, 107},
-        PrzypadekStatusu{18, 118}, PrzypadekStatusu{19, 23}, PrzypadekStatusu{99, 23},
-        PrzypadekStatusu{100, 200}, PrzypadekStatusu{109, 209}, PrzypadekStatusu{0x6E, 23},
-        PrzypadekStatusu{111, 211}, PrzypadekStatusu{112, 212}, PrzypadekStatusu{113, 23},
-        PrzypadekStatusu{114, 23}, PrzypadekStatusu{115, 215}, PrzypadekStatusu{116, 23},
-        PrzypadekStatusu{117, 217}, PrzypadekStatusu{118, 23}, PrzypadekStatusu{119, 23},
-        PrzypadekStatusu{120, 220}, PrzypadekStatusu{0x83, 231}, PrzypadekStatusu{0x84, 23},
-        PrzypadekStatusu{0xFF, 23}));
+INSTANTIATE_TEST_SUITE_P(Bajty, RegulyStatusu,
+                         ::testing::Values(PrzypadekStatusu{0x00, 0}, PrzypadekStatusu{0x01, 23},
+                                           PrzypadekStatusu{0x02, 102}, PrzypadekStatusu{0x05, 105},
+                                           PrzypadekStatusu{0x06, 23}, PrzypadekStatusu{0x07, 107},
+                                           PrzypadekStatusu{18, 118}, PrzypadekStatusu{19, 23},
+                                           PrzypadekStatusu{99, 23}, PrzypadekStatusu{100, 200},
+                                           PrzypadekStatusu{109, 209}, PrzypadekStatusu{0x6E, 23},
+                                           PrzypadekStatusu{111, 211}, PrzypadekStatusu{112, 212},
+                                           PrzypadekStatusu{113, 23}, PrzypadekStatusu{114, 23},
+                                           PrzypadekStatusu{115, 215}, PrzypadekStatusu{116, 23},
+                                           PrzypadekStatusu{117, 217}, PrzypadekStatusu{118, 23},
+                                           PrzypadekStatusu{119, 23}, PrzypadekStatusu{120, 220},
+                                           PrzypadekStatusu{0x83, 231}, PrzypadekStatusu{0x84, 23},
+                                           PrzypadekStatusu{0xFF, 23}));
 
 TEST_F(Wymiana, CommandA0TakesAckAsSuccessStatus) {
     drukarka.Wyslij({0x06, 0x06, 0x44});
@@ -501,7 +504,8 @@ namespace mux {
 std::vector<uint8_t> ladunek;
 std::size_t indeks = 0;
 std::vector<uint8_t> zadanie;  // prefix mode, command, lengths, record length
-bool Zadanie(uint8_t tryb, uint8_t rozkaz, uint8_t potw, uint8_t tresc, uint8_t status, uint8_t rekord) {
+bool Zadanie(uint8_t tryb, uint8_t rozkaz, uint8_t potw, uint8_t tresc, uint8_t status,
+             uint8_t rekord) {
     zadanie = {tryb, rozkaz, potw, tresc, status, rekord};
     indeks = 0;
     return true;

@@ -19,7 +19,7 @@ using namespace std::chrono;
 namespace {
 
 struct Krok {
-    std::size_t oczekiwane;       // bytes the printer waits for
+    std::size_t oczekiwane;          // bytes the printer waits for
     std::vector<uint8_t> odpowiedz;  // what it then sends
 };
 

@@ -8,8 +8,7 @@
 // Threads: the link and all its state belong to the one thread that runs the
 // exchanges (the program's main thread). Nothing here is locked; no other
 // thread may touch these variables.
-#ifndef VORIN_LINK_LINK_H
-#define VORIN_LINK_LINK_H
+#pragma once
 
 #include <array>
 #include <cstddef>
@@ -31,17 +30,17 @@ inline constexpr uint8_t NiepoprawnaOdpowiedz = 23;  // answer byte not one of t
 inline constexpr uint8_t OdpowiedzNAK = 24;          // command answered with NAK
 inline constexpr uint8_t OdpowiedzC8 = 26;           // command answered with 0xC8
 inline constexpr uint8_t BrakNosnejMux = 30;         // multiplexer line: carrier detect off
-inline constexpr uint8_t ZapisRamkiMux = 32;         // a multiplexer frame byte could not be written
-inline constexpr uint8_t OdczytRamkiMux = 33;        // a multiplexer frame byte could not be read
-inline constexpr uint8_t SumaRamkiMux = 34;          // multiplexer answer frame failed its checksum
-inline constexpr uint8_t KoniecDanychMux = 45;       // read past the multiplexer payload
-inline constexpr uint8_t PrzelaczenieKanalu = 52;    // channel switch of multiplexer mode 3 failed
+inline constexpr uint8_t ZapisRamkiMux = 32;       // a multiplexer frame byte could not be written
+inline constexpr uint8_t OdczytRamkiMux = 33;      // a multiplexer frame byte could not be read
+inline constexpr uint8_t SumaRamkiMux = 34;        // multiplexer answer frame failed its checksum
+inline constexpr uint8_t KoniecDanychMux = 45;     // read past the multiplexer payload
+inline constexpr uint8_t PrzelaczenieKanalu = 52;  // channel switch of multiplexer mode 3 failed
 inline constexpr uint8_t NieznanyRozkazSerwera = 54;
-inline constexpr uint8_t PrzerwanieSerwera = 56;     // the server sent BREAK
-inline constexpr uint8_t BrakDrukarki = 57;          // line check found no printer
-inline constexpr uint8_t Odpowiedz01 = 101;          // command answered with 0x01 (prefix mode 0)
-inline constexpr uint8_t Odpowiedz65 = 201;          // command answered with 0x65 (prefix mode 0)
-inline constexpr uint8_t Status122 = 222;            // printer status 122 (two more answer bytes follow)
+inline constexpr uint8_t PrzerwanieSerwera = 56;  // the server sent BREAK
+inline constexpr uint8_t BrakDrukarki = 57;       // line check found no printer
+inline constexpr uint8_t Odpowiedz01 = 101;       // command answered with 0x01 (prefix mode 0)
+inline constexpr uint8_t Odpowiedz65 = 201;       // command answered with 0x65 (prefix mode 0)
+inline constexpr uint8_t Status122 = 222;  // printer status 122 (two more answer bytes follow)
 }  // namespace Kod
 
 // Translates an error number (0 to 106) into its result code; any other byte
@@ -100,14 +99,14 @@ extern uint32_t SumaKontrolna;        // running CRC-16 (upper 16 bits stay 0); 
 extern Obszar<255> ObszarNadawania;   // send area, positions 1 to 255
 extern Obszar<254> ObszarOdpowiedzi;  // answer area, positions 1 to 254
 extern uint8_t ZnacznikOdpowiedzi;    // answer tag (status byte of 0x9A, 0xE5, 0xFC)
-extern uint32_t StanLinii;            // line check: 0 passed, 256 DSR not following RTS, 257 no carrier
+extern uint32_t StanLinii;  // line check: 0 passed, 256 DSR not following RTS, 257 no carrier
 
 // Multiplexer mode 2 settings from the driver configuration.
-extern uint32_t PredkoscDrukarki;     // printer's own speed, kept aside; default 0
-extern uint8_t KanalDrukarki;         // printer's own channel, kept aside; default 0
-extern uint32_t TimeoutZapisuMux;     // used instead of TimeoutZapisu in mode 2; default 0
-extern uint32_t TimeoutOdczytuMux;    // used instead of TimeoutOdczytu in mode 2; default 0
-extern uint8_t LimitPowtorzenMux;     // multiplexer retry limit; default 0
+extern uint32_t PredkoscDrukarki;   // printer's own speed, kept aside; default 0
+extern uint8_t KanalDrukarki;       // printer's own channel, kept aside; default 0
+extern uint32_t TimeoutZapisuMux;   // used instead of TimeoutZapisu in mode 2; default 0
+extern uint32_t TimeoutOdczytuMux;  // used instead of TimeoutOdczytu in mode 2; default 0
+extern uint8_t LimitPowtorzenMux;   // multiplexer retry limit; default 0
 
 // Kept by device identification; command 0xE5 reads it. Default 0.
 extern uint8_t KodTypuUrzadzenia;
@@ -139,9 +138,9 @@ uint8_t DlugoscRekordu(uint8_t rozkaz, uint8_t dlugoscPotwierdzenia, uint8_t dlu
 
 // Prefix modes of WymianaRamki.
 namespace Prefiks {
-inline constexpr uint8_t Rozkaz = 0;          // ESC + command, detailed acknowledgement mapping
-inline constexpr uint8_t RozkazProsty = 1;    // ESC + command, plain acknowledgement mapping
-inline constexpr uint8_t Kontynuacja = 2;     // nothing before the body
+inline constexpr uint8_t Rozkaz = 0;        // ESC + command, detailed acknowledgement mapping
+inline constexpr uint8_t RozkazProsty = 1;  // ESC + command, plain acknowledgement mapping
+inline constexpr uint8_t Kontynuacja = 2;   // nothing before the body
 }  // namespace Prefiks
 
 // One frame exchange: discard the port's contents, send the prefix (unless
@@ -217,5 +216,3 @@ struct TransportMux {
 void UstawTransportMux(const TransportMux* transport);
 
 }  // namespace vorin::link
-
-#endif

@@ -23,16 +23,18 @@ uint16_t Sekundy(uint32_t sekundy) {
 }
 
 uint16_t TimeoutZapisuPortu() { return Sekundy(TrybMux == 2 ? TimeoutZapisuMux : TimeoutZapisu); }
-uint16_t TimeoutOdczytuPortu() { return Sekundy(TrybMux == 2 ? TimeoutOdczytuMux : TimeoutOdczytu); }
+uint16_t TimeoutOdczytuPortu() {
+    return Sekundy(TrybMux == 2 ? TimeoutOdczytuMux : TimeoutOdczytu);
+}
 
 // Opens NumerPortu at `predkosc` with parity; no channel selection.
 bool OtwarcieZPredkoscia(uint32_t predkosc) {
     const OperacjePortu& port = Port();
     port.UstawCTS(UstawienieCTS);
-    PortOtwarty = port.InitializePort(NumerPortu, predkosc, TimeoutZapisuPortu(),
-                                      TimeoutOdczytuPortu()) == 0
-                      ? 1
-                      : 0;
+    PortOtwarty =
+        port.InitializePort(NumerPortu, predkosc, TimeoutZapisuPortu(), TimeoutOdczytuPortu()) == 0
+            ? 1
+            : 0;
     if (PortOtwarty == 0) return false;
     // A new port has had no failed transfer; a stale flag from the previous
     // port would fail the channel switch before any byte moved.

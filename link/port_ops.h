@@ -10,8 +10,7 @@
 // name, so the table reads like serial.h. `Opoznienie` is in the table too: the
 // line check and the channel switch pause between line changes, and a scripted
 // peer records those pauses instead of sleeping through them.
-#ifndef VORIN_LINK_PORT_OPS_H
-#define VORIN_LINK_PORT_OPS_H
+#pragma once
 
 #include <cstdint>
 
@@ -51,5 +50,3 @@ void UstawOperacjePortu(const OperacjePortu& ops);
 void PrzywrocOperacjePortu();
 
 }  // namespace vorin::link
-
-#endif

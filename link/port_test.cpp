@@ -67,7 +67,8 @@ TEST_F(Port, ParityCodesOutsideTheThreeAreNotPassed) {
         KodParzystosci = kod;
         OtwarciePortu();
         const Wywolania w = drukarka.Wywolania();
-        const bool parzystosc = std::find(w.begin(), w.end(), "Parity " + std::to_string(kod)) != w.end();
+        const bool parzystosc =
+            std::find(w.begin(), w.end(), "Parity " + std::to_string(kod)) != w.end();
         EXPECT_EQ(parzystosc, kod <= 2) << int(kod);
     }
 }
@@ -95,7 +96,8 @@ TEST_F(Port, SpeedChoiceSetsParityAndDropsFlowControl) {
         EXPECT_EQ(UstawienieCTS, 0);
         const Wywolania w = drukarka.Wywolania();
         EXPECT_NE(std::find(w.begin(), w.end(), "CTS 0"), w.end());
-        EXPECT_NE(std::find(w.begin(), w.end(), "Parity " + std::to_string(p.parzystoscPo)), w.end());
+        EXPECT_NE(std::find(w.begin(), w.end(), "Parity " + std::to_string(p.parzystoscPo)),
+                  w.end());
     }
 }
 
@@ -144,9 +146,9 @@ TEST_F(Port, ModeThreeSwitchesAt9600WithRtsRaised) {
     EXPECT_EQ(KodWyniku, 0);
     EXPECT_EQ(Predkosc, 38400u);
     EXPECT_EQ(drukarka.Wywolania(),
-              (Wywolania{"CTS 1", "Init 1 38400 3 3", "Parity 2", "Pause 1000", "Speed 9600", "RTS+",
-                         "Clear", "W 1B", "W 01", "W 03", "Pause 1000", "RTS-", "Pause 1000",
-                         "Speed 38400"}));
+              (Wywolania{"CTS 1", "Init 1 38400 3 3", "Parity 2", "Pause 1000", "Speed 9600",
+                         "RTS+", "Clear", "W 1B", "W 01", "W 03", "Pause 1000", "RTS-",
+                         "Pause 1000", "Speed 38400"}));
     ASSERT_EQ(drukarka.Zapisy().size(), 3u);
     for (const auto& z : drukarka.Zapisy()) {
         EXPECT_EQ(z.predkosc, 9600u);
@@ -217,15 +219,17 @@ TEST_F(Port, LineCheckPassesWhenDsrFollowsRtsAndCarrierIsOn) {
     KontrolaLinii();
     EXPECT_EQ(KodWyniku, 0);
     EXPECT_EQ(StanLinii, 0u);
-    EXPECT_EQ(drukarka.Wywolania(), (Wywolania{"RTS+", "Pause 100", "Modem", "RTS-", "Pause 100",
-                                               "Modem", "Modem"}));
+    EXPECT_EQ(drukarka.Wywolania(),
+              (Wywolania{"RTS+", "Pause 100", "Modem", "RTS-", "Pause 100", "Modem", "Modem"}));
 }
 
 TEST_F(Port, LineCheckFailuresTellWhichHalfFailed) {
     const struct {
         bool dsrZaRts, dsrStale, dcd;
         uint32_t stan;
-    } przypadki[] = {{true, true, true, 256}, {false, false, true, 256}, {true, false, false, 257},
+    } przypadki[] = {{true, true, true, 256},
+                     {false, false, true, 256},
+                     {true, false, false, 257},
                      {false, false, false, 256}};
     for (auto p : przypadki) {
         KodWyniku = 0;
@@ -238,7 +242,8 @@ TEST_F(Port, LineCheckFailuresTellWhichHalfFailed) {
         EXPECT_EQ(KodWyniku, 57);
         EXPECT_EQ(StanLinii, p.stan);
         const Wywolania w = drukarka.Wywolania();
-        EXPECT_EQ(std::count(w.begin(), w.end(), "RTS+") + std::count(w.begin(), w.end(), "RTS-"), 4);
+        EXPECT_EQ(std::count(w.begin(), w.end(), "RTS+") + std::count(w.begin(), w.end(), "RTS-"),
+                  4);
         EXPECT_EQ(std::count(w.begin(), w.end(), "Pause 100"), 4) << "at least 400 ms";
     }
 }

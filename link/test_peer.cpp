@@ -151,8 +151,8 @@ int32_t DrukarkaSkryptowa::Zapisz(uint8_t b) {
 }
 
 int32_t DrukarkaSkryptowa::Inicjalizuj(uint8_t port, uint32_t speed, uint16_t wt, uint16_t rt) {
-    Zdarzenie("Init " + std::to_string(port) + " " + std::to_string(speed) + " " + std::to_string(wt) +
-              " " + std::to_string(rt));
+    Zdarzenie("Init " + std::to_string(port) + " " + std::to_string(speed) + " " +
+              std::to_string(wt) + " " + std::to_string(rt));
     int32_t wynik = wynikInicjalizacji;
     if (pozostaleInicjalizacje_) {
         if (*pozostaleInicjalizacje_ == 0)

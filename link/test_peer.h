@@ -2,8 +2,7 @@
 // out the answer bytes it was given, in order, and records every call the link
 // makes (line changes, pauses, bytes written with the line state they went out
 // at). Not an imitation of the OS: it stands where the printer stands.
-#ifndef VORIN_LINK_TEST_PEER_H
-#define VORIN_LINK_TEST_PEER_H
+#pragma once
 
 #include <cstdint>
 #include <deque>
@@ -76,5 +75,3 @@ private:
 std::string Hex(uint8_t b);
 
 }  // namespace vorin::link::test
-
-#endif

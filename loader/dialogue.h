@@ -1,16 +1,15 @@
 // The operator dialogue of the code page loader: banner, port prompt, port
 // open, upload with a percentage rewritten in place, report, closing key wait.
-#ifndef VORIN_LOADER_DIALOGUE_H
-#define VORIN_LOADER_DIALOGUE_H
+#pragma once
 
 #include "platform/console.h"
 
 namespace vorin::loader {
 
 struct DialogueSettings {
-  const unsigned char* image = nullptr;  // 36,864 bytes
-  int port = 0;                          // 1 to 255: no prompt; 0: ask
-  bool wait_for_key = true;
+    const unsigned char* image = nullptr;  // 36,864 bytes
+    int port = 0;                          // 1 to 255: no prompt; 0: ask
+    bool wait_for_key = true;
 };
 
 // Runs the whole dialogue on an open console. Returns the exit status: 0 on
@@ -19,5 +18,3 @@ struct DialogueSettings {
 int RunDialogue(vorin::platform::Console& console, const DialogueSettings& settings);
 
 }  // namespace vorin::loader
-
-#endif

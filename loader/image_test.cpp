@@ -21,7 +21,8 @@ constexpr int kRows = 24;
 
 std::vector<unsigned char> ReadImageFile() {
     std::ifstream f(VORIN_CODEPAGE_BIN, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(f),
+                                      std::istreambuf_iterator<char>());
 }
 
 class CodePageImage : public ::testing::Test {
@@ -31,10 +32,13 @@ protected:
         delete image_;
         image_ = nullptr;
     }
-    void SetUp() override { ASSERT_EQ(image_->size(), vorin::kImageSize) << "reading " << VORIN_CODEPAGE_BIN; }
+    void SetUp() override {
+        ASSERT_EQ(image_->size(), vorin::kImageSize) << "reading " << VORIN_CODEPAGE_BIN;
+    }
 
     static std::uint16_t Word(std::size_t record, int row) {
-        const unsigned char* p = image_->data() + record * kRecord + static_cast<std::size_t>(row) * 2;
+        const unsigned char* p =
+            image_->data() + record * kRecord + static_cast<std::size_t>(row) * 2;
         return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
     }
     static std::size_t SingleRecord(int code) { return static_cast<std::size_t>(code); }
@@ -43,7 +47,8 @@ protected:
 
     // Dot (x, y) of a glyph; x runs 0..9 single width, 0..19 double width.
     static bool Dot(bool wide, int code, int x, int y) {
-        const std::size_t record = !wide ? SingleRecord(code) : (x < 10 ? LeftRecord(code) : RightRecord(code));
+        const std::size_t record =
+            !wide ? SingleRecord(code) : (x < 10 ? LeftRecord(code) : RightRecord(code));
         return (Word(record, y) & (0x8000u >> (x % 10))) != 0;
     }
     static int Width(bool wide) { return wide ? 20 : 10; }
@@ -53,7 +58,8 @@ protected:
         return true;
     }
     static bool GlyphBlank(bool wide, int code) {
-        return wide ? Blank(LeftRecord(code)) && Blank(RightRecord(code)) : Blank(SingleRecord(code));
+        return wide ? Blank(LeftRecord(code)) && Blank(RightRecord(code))
+                    : Blank(SingleRecord(code));
     }
     static bool RowsBlank(bool wide, int code, int from, int to) {
         for (int y = from; y <= to; ++y)
@@ -85,17 +91,17 @@ TEST_F(CodePageImage, FileIsTheEmbeddedImageAndStartsWithTheSmallZero) {
 }
 
 TEST_F(CodePageImage, TellingRowsAreExact) {
-    const std::array<std::uint16_t, kRows> zero = {0x1E00, 0x3F00, 0x7380, 0x6180, 0x6180, 0x6180, 0x6180, 0x6180,
-                                                   0x6180, 0x7380, 0x3F00, 0x1E00};
-    const std::array<std::uint16_t, kRows> a = {0x0C00, 0x0C00, 0x1E00, 0x1E00, 0x3F00, 0x3300, 0x7380, 0x6180,
-                                                0x6180, 0x6180, 0x6180, 0x7F80, 0x7F80, 0x6180, 0x6180, 0x6180,
-                                                0x6180, 0x6180, 0x6180, 0x6180};
-    const std::array<std::uint16_t, kRows> wideLeft = {0x00C0, 0x01C0, 0x0180, 0x0380, 0x0380, 0x0300, 0x0700,
-                                                       0x0700, 0x0600, 0x0E00, 0x0C00, 0x0FC0, 0x1FC0, 0x1FC0,
-                                                       0x3800, 0x3800, 0x3000, 0x7000, 0x6000, 0x6000};
-    const std::array<std::uint16_t, kRows> wideRight = {0x8000, 0xC000, 0xC000, 0xC000, 0xE000, 0x6000, 0x7000,
-                                                        0x7000, 0x3000, 0x3800, 0x1800, 0xF800, 0xFC00, 0xFC00,
-                                                        0x0E00, 0x0E00, 0x0600, 0x0700, 0x0300, 0x0300};
+    const std::array<std::uint16_t, kRows> zero = {0x1E00, 0x3F00, 0x7380, 0x6180, 0x6180, 0x6180,
+                                                   0x6180, 0x6180, 0x6180, 0x7380, 0x3F00, 0x1E00};
+    const std::array<std::uint16_t, kRows> a = {
+        0x0C00, 0x0C00, 0x1E00, 0x1E00, 0x3F00, 0x3300, 0x7380, 0x6180, 0x6180, 0x6180,
+        0x6180, 0x7F80, 0x7F80, 0x6180, 0x6180, 0x6180, 0x6180, 0x6180, 0x6180, 0x6180};
+    const std::array<std::uint16_t, kRows> wideLeft = {
+        0x00C0, 0x01C0, 0x0180, 0x0380, 0x0380, 0x0300, 0x0700, 0x0700, 0x0600, 0x0E00,
+        0x0C00, 0x0FC0, 0x1FC0, 0x1FC0, 0x3800, 0x3800, 0x3000, 0x7000, 0x6000, 0x6000};
+    const std::array<std::uint16_t, kRows> wideRight = {
+        0x8000, 0xC000, 0xC000, 0xC000, 0xE000, 0x6000, 0x7000, 0x7000, 0x3000, 0x3800,
+        0x1800, 0xF800, 0xFC00, 0xFC00, 0x0E00, 0x0E00, 0x0600, 0x0700, 0x0300, 0x0300};
     for (int y = 0; y < kRows; ++y) {
         const auto i = static_cast<std::size_t>(y);
         EXPECT_EQ(zero[i], Word(SingleRecord(0), y)) << "single 0, row " << y;
@@ -120,7 +126,8 @@ TEST_F(CodePageImage, LowSixBitsAreClearExceptTheWideCornerBar) {
 
 TEST_F(CodePageImage, BlankCodesAndTheBlocksTheyFill) {
     for (int code = 0; code < 256; ++code) {
-        const bool blankSingle = (code >= 14 && code <= 23) || (code >= 26 && code <= 32) || code == 255;
+        const bool blankSingle =
+            (code >= 14 && code <= 23) || (code >= 26 && code <= 32) || code == 255;
         const bool blankDouble = code <= 32 || code == 255;
         EXPECT_EQ(blankSingle, GlyphBlank(false, code)) << "single width code " << code;
         EXPECT_EQ(blankDouble, GlyphBlank(true, code)) << "double width code " << code;
@@ -130,11 +137,13 @@ TEST_F(CodePageImage, BlankCodesAndTheBlocksTheyFill) {
             if ((*image_)[i] != 0) return false;
         return true;
     };
-    for (std::size_t block : {3u, 5u}) EXPECT_TRUE(zeroBytes(block * vorin::kBlockSize, vorin::kBlockSize)) << block;
+    for (std::size_t block : {3u, 5u})
+        EXPECT_TRUE(zeroBytes(block * vorin::kBlockSize, vorin::kBlockSize)) << block;
     for (std::size_t block = 48; block <= 59; ++block)
         EXPECT_TRUE(zeroBytes(block * vorin::kBlockSize, vorin::kBlockSize)) << block;
     EXPECT_TRUE(zeroBytes(60 * vorin::kBlockSize, 96));
-    EXPECT_NE(0, (*image_)[60 * vorin::kBlockSize + 96 + 1] | (*image_)[60 * vorin::kBlockSize + 96]);
+    EXPECT_NE(0,
+              (*image_)[60 * vorin::kBlockSize + 96 + 1] | (*image_)[60 * vorin::kBlockSize + 96]);
     // The last block ends with the blank double-width 255: still part of the image.
     EXPECT_TRUE(zeroBytes(vorin::kImageSize - 2 * kRecord, 2 * kRecord));
 }
@@ -160,10 +169,13 @@ TEST_F(CodePageImage, FullBlockAndSmallSquareAreCheckerboards) {
                 for (int x = 0; x < Width(wide); ++x) {
                     if (!Dot(wide, code, x, y)) continue;
                     ++dots;
-                    EXPECT_FALSE(x + 1 < Width(wide) && Dot(wide, code, x + 1, y)) << code << " at " << x << "," << y;
-                    EXPECT_FALSE(y + 1 < kRows && Dot(wide, code, x, y + 1)) << code << " at " << x << "," << y;
+                    EXPECT_FALSE(x + 1 < Width(wide) && Dot(wide, code, x + 1, y))
+                        << code << " at " << x << "," << y;
+                    EXPECT_FALSE(y + 1 < kRows && Dot(wide, code, x, y + 1))
+                        << code << " at " << x << "," << y;
                     if (code == 219 && x + 1 < Width(wide) && y + 1 < kRows) {
-                        EXPECT_TRUE(Dot(wide, code, x + 1, y + 1)) << code << " at " << x << "," << y;
+                        EXPECT_TRUE(Dot(wide, code, x + 1, y + 1))
+                            << code << " at " << x << "," << y;
                     }
                 }
             }
@@ -171,18 +183,22 @@ TEST_F(CodePageImage, FullBlockAndSmallSquareAreCheckerboards) {
         }
         // The full block covers the whole cell, corner to corner.
         EXPECT_TRUE(Dot(wide, 219, 0, 0) || Dot(wide, 219, 1, 0));
-        EXPECT_TRUE(Dot(wide, 219, Width(wide) - 1, kRows - 1) || Dot(wide, 219, Width(wide) - 2, kRows - 1));
+        EXPECT_TRUE(Dot(wide, 219, Width(wide) - 1, kRows - 1) ||
+                    Dot(wide, 219, Width(wide) - 2, kRows - 1));
     }
 }
 
 TEST_F(CodePageImage, PrintableCodesCarryGlyphsThatKeepOutOfTheDescentUnlessTheyDescend) {
     for (bool wide : {false, true}) {
         for (int code = 33; code <= 254; ++code) EXPECT_FALSE(GlyphBlank(wide, code)) << code;
-        for (const char* s : {"ABCDEFGHIKLMNOPRSTUVWXYZ", "0123456789", "abcdefhiklmnorstuvwxz", "!#%+<=>?"})
+        for (const char* s :
+             {"ABCDEFGHIKLMNOPRSTUVWXYZ", "0123456789", "abcdefhiklmnorstuvwxz", "!#%+<=>?"})
             for (const char* c = s; *c != '\0'; ++c)
-                EXPECT_TRUE(RowsBlank(wide, static_cast<unsigned char>(*c), 20, 23)) << *c << (wide ? " double" : "");
+                EXPECT_TRUE(RowsBlank(wide, static_cast<unsigned char>(*c), 20, 23))
+                    << *c << (wide ? " double" : "");
         for (const char* c = "gjpqy"; *c != '\0'; ++c)
-            EXPECT_FALSE(RowsBlank(wide, static_cast<unsigned char>(*c), 20, 23)) << *c << (wide ? " double" : "");
+            EXPECT_FALSE(RowsBlank(wide, static_cast<unsigned char>(*c), 20, 23))
+                << *c << (wide ? " double" : "");
         // Double-width letters are drawn wide, not left in one half.
         for (const char* c = "HMWmw"; wide && *c != '\0'; ++c) {
             const int code = static_cast<unsigned char>(*c);
@@ -203,9 +219,10 @@ TEST_F(CodePageImage, BoxDrawingLinesMeetTheirNeighbours) {
     for (bool wide : {false, true}) {
         const int last = Width(wide) - 1;
         // The reference edges: a single and a double vertical and horizontal line.
-        const std::string vertical[3] = {std::string(static_cast<std::size_t>(Width(wide)), '.'), Row(wide, 179, 0),
-                                         Row(wide, 186, 0)};
-        const std::string horizontal[3] = {std::string(kRows, '.'), Column(wide, 196, 0), Column(wide, 205, 0)};
+        const std::string vertical[3] = {std::string(static_cast<std::size_t>(Width(wide)), '.'),
+                                         Row(wide, 179, 0), Row(wide, 186, 0)};
+        const std::string horizontal[3] = {std::string(kRows, '.'), Column(wide, 196, 0),
+                                           Column(wide, 205, 0)};
         EXPECT_EQ(vertical[1], Row(wide, 179, kRows - 1));
         EXPECT_EQ(horizontal[1], Column(wide, 196, last));
         EXPECT_EQ("...........##...........", horizontal[1]);
@@ -213,9 +230,11 @@ TEST_F(CodePageImage, BoxDrawingLinesMeetTheirNeighbours) {
         for (int code = 179; code <= 218; ++code) {
             const char* arms = kBoxArms[code - 179];
             const auto arm = [&](int i) { return static_cast<std::size_t>(arms[i] - '0'); };
-            EXPECT_EQ(vertical[arm(0)], Row(wide, code, 0)) << "top edge of " << code << (wide ? " double" : "");
+            EXPECT_EQ(vertical[arm(0)], Row(wide, code, 0))
+                << "top edge of " << code << (wide ? " double" : "");
             EXPECT_EQ(vertical[arm(1)], Row(wide, code, kRows - 1)) << "bottom edge of " << code;
-            EXPECT_EQ(horizontal[arm(2)], Column(wide, code, 0)) << "left edge of " << code << (wide ? " double" : "");
+            EXPECT_EQ(horizontal[arm(2)], Column(wide, code, 0))
+                << "left edge of " << code << (wide ? " double" : "");
             EXPECT_EQ(horizontal[arm(3)], Column(wide, code, last)) << "right edge of " << code;
         }
     }

@@ -17,78 +17,78 @@
 namespace {
 
 // Reads an image file, which must hold exactly one image.
-bool ReadImageFile(const std::string& path, std::vector<unsigned char>* image,
-                   std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path + ": cannot open the file";
-    return false;
-  }
-  image->assign(vorin::kImageSize + 1, 0);
-  in.read(reinterpret_cast<char*>(image->data()), static_cast<std::streamsize>(image->size()));
-  const std::size_t got = static_cast<std::size_t>(in.gcount());
-  if (in.bad()) {
-    *error = path + ": read error";
-    return false;
-  }
-  if (got != vorin::kImageSize) {
-    *error = path + ": a code page image is exactly " + std::to_string(vorin::kImageSize) +
-             " bytes; this file has " + (got > vorin::kImageSize ? "more" : std::to_string(got));
-    return false;
-  }
-  image->resize(vorin::kImageSize);
-  return true;
+bool ReadImageFile(const std::string& path, std::vector<unsigned char>* image, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = path + ": cannot open the file";
+        return false;
+    }
+    image->assign(vorin::kImageSize + 1, 0);
+    in.read(reinterpret_cast<char*>(image->data()), static_cast<std::streamsize>(image->size()));
+    const std::size_t got = static_cast<std::size_t>(in.gcount());
+    if (in.bad()) {
+        *error = path + ": read error";
+        return false;
+    }
+    if (got != vorin::kImageSize) {
+        *error = path + ": a code page image is exactly " + std::to_string(vorin::kImageSize) +
+                 " bytes; this file has " +
+                 (got > vorin::kImageSize ? "more" : std::to_string(got));
+        return false;
+    }
+    image->resize(vorin::kImageSize);
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace vorin::loader;
-  Options options;
-  std::string error;
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  if (!ParseOptions(args, &options, &error)) {
-    std::fprintf(stderr, "vorin-codepage: %s\n(see vorin-codepage --help)\n", error.c_str());
-    return kExitUsage;
-  }
-  if (options.help) {
-    std::fputs(UsageText().c_str(), stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::printf("vorin-codepage %s\n", VORIN_VERSION);
-    return 0;
-  }
-
-  std::vector<unsigned char> file_image;
-  const unsigned char* image = vorin::kCodePageImage;
-  if (!options.image_path.empty()) {
-    if (!ReadImageFile(options.image_path, &file_image, &error)) {
-      std::fprintf(stderr, "vorin-codepage: %s\n", error.c_str());
-      return kExitUsage;
+    using namespace vorin::loader;
+    Options options;
+    std::string error;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!ParseOptions(args, &options, &error)) {
+        std::fprintf(stderr, "vorin-codepage: %s\n(see vorin-codepage --help)\n", error.c_str());
+        return kExitUsage;
     }
-    image = file_image.data();
-  }
-
-  if (!options.preview_path.empty()) {
-    if (!vorin::WriteGlyphSheetPng(image, vorin::kImageSize, options.preview_path, &error)) {
-      std::fprintf(stderr, "vorin-codepage: %s\n", error.c_str());
-      return kExitUsage;
+    if (options.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
     }
-    std::printf("%s\n", options.preview_path.c_str());
-    return 0;
-  }
+    if (options.version) {
+        std::printf("vorin-codepage %s\n", VORIN_VERSION);
+        return 0;
+    }
 
-  vorin::platform::Console console;
-  if (!console.Open(&error)) {
-    std::fprintf(stderr, "vorin-codepage: %s\n", error.c_str());
-    return kExitUsage;
-  }
-  DialogueSettings settings;
-  settings.image = image;
-  settings.port = options.port;
-  settings.wait_for_key = options.wait_for_key;
-  const int status = RunDialogue(console, settings);
-  console.Close();
-  return status;
+    std::vector<unsigned char> file_image;
+    const unsigned char* image = vorin::kCodePageImage;
+    if (!options.image_path.empty()) {
+        if (!ReadImageFile(options.image_path, &file_image, &error)) {
+            std::fprintf(stderr, "vorin-codepage: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        image = file_image.data();
+    }
+
+    if (!options.preview_path.empty()) {
+        if (!vorin::WriteGlyphSheetPng(image, vorin::kImageSize, options.preview_path, &error)) {
+            std::fprintf(stderr, "vorin-codepage: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        std::printf("%s\n", options.preview_path.c_str());
+        return 0;
+    }
+
+    vorin::platform::Console console;
+    if (!console.Open(&error)) {
+        std::fprintf(stderr, "vorin-codepage: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    DialogueSettings settings;
+    settings.image = image;
+    settings.port = options.port;
+    settings.wait_for_key = options.wait_for_key;
+    const int status = RunDialogue(console, settings);
+    console.Close();
+    return status;
 }

@@ -1,7 +1,6 @@
 // The loader's command line. Without options the program runs the operator
 // dialogue unchanged; the options exist for scripts and tests.
-#ifndef VORIN_LOADER_OPTIONS_H
-#define VORIN_LOADER_OPTIONS_H
+#pragma once
 
 #include <string>
 #include <vector>
@@ -11,19 +10,19 @@ namespace vorin::loader {
 // Exit statuses besides 0 (success, or the operator left with port 0) and the
 // link's result code of a failed upload. The link never produces 63 to 100,
 // so these cannot be mistaken for a result code.
-inline constexpr int kExitUsage = 64;        // bad command line or image file
-inline constexpr int kExitEndOfInput = 66;   // input ended before a port was chosen
-inline constexpr int kExitNoSuchPort = 69;   // --port names a port the computer lacks
-inline constexpr int kExitCannotOpen = 74;   // the port exists but could not be opened
+inline constexpr int kExitUsage = 64;       // bad command line or image file
+inline constexpr int kExitEndOfInput = 66;  // input ended before a port was chosen
+inline constexpr int kExitNoSuchPort = 69;  // --port names a port the computer lacks
+inline constexpr int kExitCannotOpen = 74;  // the port exists but could not be opened
 
 struct Options {
-  bool help = false;
-  bool version = false;
-  bool wait_for_key = true;
-  int port = 0;               // 1 to 255 from --port; 0: ask the operator
-  std::string port_argument;  // --port as given, for messages
-  std::string image_path;     // --image; empty: the built-in image
-  std::string preview_path;   // --preview
+    bool help = false;
+    bool version = false;
+    bool wait_for_key = true;
+    int port = 0;               // 1 to 255 from --port; 0: ask the operator
+    std::string port_argument;  // --port as given, for messages
+    std::string image_path;     // --image; empty: the built-in image
+    std::string preview_path;   // --preview
 };
 
 // Parses argv[1..]. False with *error for an unknown option, a missing value
@@ -35,5 +34,3 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
 std::string UsageText();
 
 }  // namespace vorin::loader
-
-#endif

@@ -16,7 +16,8 @@ namespace vorin {
 // puts a one-line reason into *error (when error is not null) if the image
 // has the wrong size or the file cannot be written; a partly written file is
 // removed.
-bool WriteGlyphSheetPng(const unsigned char* image, std::size_t size, const std::string& path, std::string* error);
+bool WriteGlyphSheetPng(const unsigned char* image, std::size_t size, const std::string& path,
+                        std::string* error);
 
 // The sheet as pixels, one palette index a pixel, row by row; what
 // WriteGlyphSheetPng encodes. Empty when the image has the wrong size.

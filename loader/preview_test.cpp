@@ -30,7 +30,8 @@ std::uint32_t BitwiseCrc32(const unsigned char* p, std::size_t n) {
 }
 
 std::uint32_t Be32(const unsigned char* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
 }
 
 struct DecodedPng {
@@ -62,7 +63,8 @@ DecodedPng Decode(const std::vector<unsigned char>& file) {
         const std::string type(file.begin() + static_cast<std::ptrdiff_t>(pos + 4),
                                file.begin() + static_cast<std::ptrdiff_t>(pos + 8));
         const unsigned char* body = &file[pos + 8];
-        EXPECT_EQ(BitwiseCrc32(&file[pos + 4], length + 4), Be32(&file[pos + 8 + length])) << "CRC of " << type;
+        EXPECT_EQ(BitwiseCrc32(&file[pos + 4], length + 4), Be32(&file[pos + 8 + length]))
+            << "CRC of " << type;
         order.push_back(type);
         if (type == "IHDR") {
             EXPECT_EQ(13u, length);
@@ -70,7 +72,8 @@ DecodedPng Decode(const std::vector<unsigned char>& file) {
             png.height = Be32(body + 4);
             png.bitDepth = body[8];
             png.colorType = body[9];
-            EXPECT_EQ(0, body[10] | body[11] | body[12]) << "compression, filter and interlace methods";
+            EXPECT_EQ(0, body[10] | body[11] | body[12])
+                << "compression, filter and interlace methods";
         } else if (type == "PLTE") {
             EXPECT_EQ(0u, length % 3);
             png.paletteEntries = length / 3;
@@ -121,7 +124,8 @@ DecodedPng Decode(const std::vector<unsigned char>& file) {
 
     const std::size_t line = (static_cast<std::size_t>(png.width) * 2 + 7) / 8;
     if (png.bitDepth != 2 || raw.size() != png.height * (line + 1)) {
-        ADD_FAILURE() << "image data of " << raw.size() << " bytes for " << png.width << "x" << png.height;
+        ADD_FAILURE() << "image data of " << raw.size() << " bytes for " << png.width << "x"
+                      << png.height;
         return png;
     }
     png.pixels.resize(static_cast<std::size_t>(png.width) * png.height);
@@ -129,14 +133,16 @@ DecodedPng Decode(const std::vector<unsigned char>& file) {
         const unsigned char* row = &raw[y * (line + 1)];
         EXPECT_EQ(0, row[0]) << "filter of row " << y;
         for (std::size_t x = 0; x < png.width; ++x)
-            png.pixels[y * png.width + x] = static_cast<std::uint8_t>((row[1 + x / 4] >> (6 - 2 * (x % 4))) & 3);
+            png.pixels[y * png.width + x] =
+                static_cast<std::uint8_t>((row[1 + x / 4] >> (6 - 2 * (x % 4))) & 3);
     }
     return png;
 }
 
 std::vector<unsigned char> ReadAll(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(f),
+                                      std::istreambuf_iterator<char>());
 }
 
 class GlyphSheetTest : public ::testing::Test {
@@ -144,7 +150,8 @@ protected:
     void SetUp() override {
         std::random_device rd;
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        dir_ = fs::temp_directory_path() / ("vorin-preview-" + std::to_string(rd()) + "-" + std::to_string(stamp));
+        dir_ = fs::temp_directory_path() /
+               ("vorin-preview-" + std::to_string(rd()) + "-" + std::to_string(stamp));
         fs::create_directories(dir_);
     }
     void TearDown() override {
@@ -161,20 +168,22 @@ void SetDot(std::vector<unsigned char>& image, std::size_t record, int row, int 
     image[at + 1] = static_cast<unsigned char>(word & 0xFF);
 }
 
-std::uint8_t PixelAt(const DecodedPng& png, vorin::SheetPoint p, std::size_t dx = 0, std::size_t dy = 0) {
+std::uint8_t PixelAt(const DecodedPng& png, vorin::SheetPoint p, std::size_t dx = 0,
+                     std::size_t dy = 0) {
     return png.pixels.at((p.y + dy) * png.width + p.x + dx);
 }
 
 TEST_F(GlyphSheetTest, WritesAPngWhoseDotsAreTheImageDots) {
     std::vector<unsigned char> image(kImageSize, 0);
-    SetDot(image, 0, 0, 0);          // single 0: top left dot
-    SetDot(image, 65, 11, 4);        // single 'A': one dot
-    SetDot(image, 256 + 2 * 65, 5, 9);   // double 'A', left half, its last column
+    SetDot(image, 0, 0, 0);               // single 0: top left dot
+    SetDot(image, 65, 11, 4);             // single 'A': one dot
+    SetDot(image, 256 + 2 * 65, 5, 9);    // double 'A', left half, its last column
     SetDot(image, 257 + 2 * 255, 23, 9);  // double 255, right half: bottom right dot of the sheet
 
     const fs::path out = dir_ / "sheet.png";
     std::string error = "untouched";
-    ASSERT_TRUE(vorin::WriteGlyphSheetPng(image.data(), image.size(), out.string(), &error)) << error;
+    ASSERT_TRUE(vorin::WriteGlyphSheetPng(image.data(), image.size(), out.string(), &error))
+        << error;
     const DecodedPng png = Decode(ReadAll(out));
     ASSERT_FALSE(HasFailure());
 

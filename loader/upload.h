@@ -1,8 +1,7 @@
 // The upload of the code page image over the printer link: 144 blocks of 256
 // bytes to printer blocks 320 to 463, each as two 130-byte requests, a block
 // that the printer reports damaged (codes 1 and 2) sent again at most 3 times.
-#ifndef VORIN_LOADER_UPLOAD_H
-#define VORIN_LOADER_UPLOAD_H
+#pragma once
 
 #include <cstdint>
 #include <functional>
@@ -18,5 +17,3 @@ inline constexpr unsigned kMaxRetries = 3;
 uint8_t UploadImage(const unsigned char* image, const std::function<void(unsigned)>& accepted);
 
 }  // namespace vorin::loader
-
-#endif

@@ -9,27 +9,25 @@
 namespace vorin::platform {
 
 inline void TrackOutputLine(std::string& line, std::size_t& cursor, std::string_view text) {
-  for (const char c : text) {
-    switch (c) {
-      case '\n':
-        line.clear();
-        cursor = 0;
-        break;
-      case '\r':
-        cursor = 0;
-        break;
-      case '\b':
-        if (cursor > 0) --cursor;
-        break;
-      default:
-        if (cursor < line.size()) {
-          line[cursor] = c;
-        } else {
-          line.push_back(c);
+    for (const char c : text) {
+        switch (c) {
+        case '\n':
+            line.clear();
+            cursor = 0;
+            break;
+        case '\r': cursor = 0; break;
+        case '\b':
+            if (cursor > 0) --cursor;
+            break;
+        default:
+            if (cursor < line.size()) {
+                line[cursor] = c;
+            } else {
+                line.push_back(c);
+            }
+            ++cursor;
         }
-        ++cursor;
     }
-  }
 }
 
 }  // namespace vorin::platform

@@ -1,8 +1,7 @@
 // Loading a shared library at run time and finding its functions by name
 // (dlopen/dlsym, LoadLibraryA/GetProcAddress). Used by hosts that bind to the
 // driver library late, and by the tests that prove its exports resolve.
-#ifndef VORIN_PLATFORM_DYNLIB_H
-#define VORIN_PLATFORM_DYNLIB_H
+#pragma once
 
 #include <string>
 
@@ -20,5 +19,3 @@ std::string dynlibFileName(const char* baseName);
 std::string programDirectory();
 
 }  // namespace vorin::platform
-
-#endif

@@ -8,33 +8,31 @@
 namespace vorin::platform {
 
 void* dynlibOpen(const char* path, std::string* error) {
-  void* lib = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (lib == nullptr && error != nullptr) {
-    const char* why = ::dlerror();
-    *error = why != nullptr ? why : "dlopen failed";
-  }
-  return lib;
+    void* lib = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (lib == nullptr && error != nullptr) {
+        const char* why = ::dlerror();
+        *error = why != nullptr ? why : "dlopen failed";
+    }
+    return lib;
 }
 
 void* dynlibSymbol(void* library, const char* name) {
-  return library != nullptr ? ::dlsym(library, name) : nullptr;
+    return library != nullptr ? ::dlsym(library, name) : nullptr;
 }
 
 void dynlibClose(void* library) {
-  if (library != nullptr) ::dlclose(library);
+    if (library != nullptr) ::dlclose(library);
 }
 
-std::string dynlibFileName(const char* baseName) {
-  return std::string("lib") + baseName + ".so";
-}
+std::string dynlibFileName(const char* baseName) { return std::string("lib") + baseName + ".so"; }
 
 std::string programDirectory() {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
-  std::string path(buf, static_cast<std::size_t>(n));
-  auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    std::string path(buf, static_cast<std::size_t>(n));
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 }  // namespace vorin::platform

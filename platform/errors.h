@@ -8,16 +8,16 @@ namespace vorin::platform {
 
 enum : int32_t {
     kErrSuccess = 0,
-    kErrFileNotFound = 2,       // ERROR_FILE_NOT_FOUND
-    kErrAccessDenied = 5,       // ERROR_ACCESS_DENIED
-    kErrInvalidHandle = 6,      // ERROR_INVALID_HANDLE
-    kErrNotEnoughMemory = 8,    // ERROR_NOT_ENOUGH_MEMORY
-    kErrGenFailure = 31,        // ERROR_GEN_FAILURE
-    kErrNotSupported = 50,      // ERROR_NOT_SUPPORTED
-    kErrInvalidParameter = 87,  // ERROR_INVALID_PARAMETER
-    kErrOperationAborted = 995, // ERROR_OPERATION_ABORTED
-    kErrIoPending = 997,        // ERROR_IO_PENDING
-    kErrTimeout = 1460,         // ERROR_TIMEOUT
+    kErrFileNotFound = 2,        // ERROR_FILE_NOT_FOUND
+    kErrAccessDenied = 5,        // ERROR_ACCESS_DENIED
+    kErrInvalidHandle = 6,       // ERROR_INVALID_HANDLE
+    kErrNotEnoughMemory = 8,     // ERROR_NOT_ENOUGH_MEMORY
+    kErrGenFailure = 31,         // ERROR_GEN_FAILURE
+    kErrNotSupported = 50,       // ERROR_NOT_SUPPORTED
+    kErrInvalidParameter = 87,   // ERROR_INVALID_PARAMETER
+    kErrOperationAborted = 995,  // ERROR_OPERATION_ABORTED
+    kErrIoPending = 997,         // ERROR_IO_PENDING
+    kErrTimeout = 1460,          // ERROR_TIMEOUT
 };
 
 // The calling thread's last system error, as a Windows code (GetLastError, or

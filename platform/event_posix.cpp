@@ -61,7 +61,8 @@ int EventFd(const Event& event) { return static_cast<const PosixEvent&>(event).f
 
 int PollTimeout(std::chrono::steady_clock::time_point deadline, bool infinite) {
     if (infinite) return -1;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return 0;
     // Round up so that a wait never ends a hair before its deadline.
     return static_cast<int>(std::min<long long>(left.count() + 1, 1 << 30));
@@ -81,7 +82,8 @@ int WaitAny(Event* const* events, std::size_t count, uint32_t timeoutMs) {
         fds[i] = pollfd{EventFd(*events[i]), POLLIN, 0};
     }
     const bool infinite = timeoutMs == kInfinite;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs);
     for (;;) {
         int n = ::poll(fds.data(), fds.size(), PollTimeout(deadline, infinite));
         if (n < 0) {

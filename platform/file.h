@@ -6,8 +6,7 @@
 // advisory flock() on POSIX (exclusive opens take LOCK_EX, shared opens
 // LOCK_SH, so two programs using this layer see the same refusals as on
 // Windows; a program that ignores the locks is not stopped on POSIX).
-#ifndef VORIN_PLATFORM_FILE_H
-#define VORIN_PLATFORM_FILE_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -15,10 +14,10 @@
 namespace vorin::platform {
 
 enum class FileOpenMode : std::uint8_t {
-  Read = 0,       // must exist, read only, starts at the beginning
-  Write = 1,      // created or truncated
-  Append = 2,     // created or kept; every write lands at the current end
-  ReadWrite = 3,  // created or kept, not truncated
+    Read = 0,       // must exist, read only, starts at the beginning
+    Write = 1,      // created or truncated
+    Append = 2,     // created or kept; every write lands at the current end
+    ReadWrite = 3,  // created or kept, not truncated
 };
 
 // Windows-style codes, so both builds report the same numbers.
@@ -31,8 +30,8 @@ inline constexpr std::uint32_t kFileErrorSharingViolation = 32;
 inline constexpr std::uint32_t kFileErrorGeneral = 31;
 
 struct FileOpenResult {
-  std::int32_t handle;   // -1 on failure
-  std::uint32_t error;   // 0 on success
+    std::int32_t handle;  // -1 on failure
+    std::uint32_t error;  // 0 on success
 };
 
 FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive);
@@ -54,5 +53,3 @@ FileEnd fileAtEnd(std::int32_t handle);
 bool fileCommit(std::int32_t handle);
 
 }  // namespace vorin::platform
-
-#endif

@@ -11,31 +11,38 @@ namespace vorin::platform {
 namespace {
 
 std::uint32_t mapErrno(int e) {
-  switch (e) {
+    switch (e) {
     case ENOENT: return kFileErrorNotFound;
-    case ENOTDIR: case ENAMETOOLONG: case ELOOP: return kFileErrorPathNotFound;
-    case EMFILE: case ENFILE: return kFileErrorTooManyOpen;
-    case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY: return kFileErrorAccessDenied;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP: return kFileErrorPathNotFound;
+    case EMFILE:
+    case ENFILE: return kFileErrorTooManyOpen;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY: return kFileErrorAccessDenied;
     case EBADF: return kFileErrorInvalidHandle;
     case EWOULDBLOCK: return kFileErrorSharingViolation;
     default: return kFileErrorGeneral;
-  }
+    }
 }
 
 int closeKeepingErrno(int fd) {
-  int saved = errno;
-  ::close(fd);
-  errno = saved;
-  return -1;
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return -1;
 }
 
 }  // namespace
 
 FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive) {
-  if (path == nullptr || *path == '\0') return {-1, kFileErrorNotFound};
-  // O_NONBLOCK only so that a FIFO cannot block the open; cleared below.
-  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  switch (mode) {
+    if (path == nullptr || *path == '\0') return {-1, kFileErrorNotFound};
+    // O_NONBLOCK only so that a FIFO cannot block the open; cleared below.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    switch (mode) {
     case FileOpenMode::Read: flags |= O_RDONLY; break;
     // No O_TRUNC: truncating before the lock is ours would destroy the data
     // of whoever holds the file.
@@ -43,84 +50,84 @@ FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive) {
     case FileOpenMode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
     case FileOpenMode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
     default: return {-1, kFileErrorAccessDenied};
-  }
-  int fd;
-  do {
-    fd = ::open(path, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return {-1, mapErrno(errno)};
+    }
+    int fd;
+    do {
+        fd = ::open(path, flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return {-1, mapErrno(errno)};
 
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return {closeKeepingErrno(fd), mapErrno(errno)};
-  if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-    ::close(fd);
-    return {-1, kFileErrorAccessDenied};
-  }
-  int fl = ::fcntl(fd, F_GETFL);
-  if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
-    return {closeKeepingErrno(fd), mapErrno(errno)};
-  }
-  int rc;
-  do {
-    rc = ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    int e = errno;
-    ::close(fd);
-    return {-1, e == EWOULDBLOCK ? kFileErrorSharingViolation : mapErrno(e)};
-  }
-  if (mode == FileOpenMode::Write && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
-    return {closeKeepingErrno(fd), mapErrno(errno)};
-  }
-  return {fd, 0};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {closeKeepingErrno(fd), mapErrno(errno)};
+    if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        ::close(fd);
+        return {-1, kFileErrorAccessDenied};
+    }
+    int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        return {closeKeepingErrno(fd), mapErrno(errno)};
+    }
+    int rc;
+    do {
+        rc = ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        int e = errno;
+        ::close(fd);
+        return {-1, e == EWOULDBLOCK ? kFileErrorSharingViolation : mapErrno(e)};
+    }
+    if (mode == FileOpenMode::Write && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+        return {closeKeepingErrno(fd), mapErrno(errno)};
+    }
+    return {fd, 0};
 }
 
 bool fileClose(std::int32_t handle) {
-  if (handle < 0) return false;
-  // Linux releases the descriptor even when close() reports EINTR; retrying
-  // could close a descriptor another thread has just been given.
-  int rc = ::close(handle);
-  return rc == 0 || errno == EINTR;
+    if (handle < 0) return false;
+    // Linux releases the descriptor even when close() reports EINTR; retrying
+    // could close a descriptor another thread has just been given.
+    int rc = ::close(handle);
+    return rc == 0 || errno == EINTR;
 }
 
 std::int64_t fileRead(std::int32_t handle, void* buffer, std::size_t count) {
-  if (handle < 0) return -1;
-  if (count > INT_MAX) count = INT_MAX;
-  ssize_t n;
-  do {
-    n = ::read(handle, buffer, count);
-  } while (n < 0 && errno == EINTR);
-  return n;
+    if (handle < 0) return -1;
+    if (count > INT_MAX) count = INT_MAX;
+    ssize_t n;
+    do {
+        n = ::read(handle, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
 }
 
 std::int64_t fileWrite(std::int32_t handle, const void* data, std::size_t count) {
-  if (handle < 0) return -1;
-  if (count > INT_MAX) count = INT_MAX;
-  ssize_t n;
-  do {
-    n = ::write(handle, data, count);
-  } while (n < 0 && errno == EINTR);
-  return n;
+    if (handle < 0) return -1;
+    if (count > INT_MAX) count = INT_MAX;
+    ssize_t n;
+    do {
+        n = ::write(handle, data, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
 }
 
 bool fileSeekRelative(std::int32_t handle, std::int64_t offset) {
-  if (handle < 0) return false;
-  return ::lseek(handle, static_cast<off_t>(offset), SEEK_CUR) != static_cast<off_t>(-1);
+    if (handle < 0) return false;
+    return ::lseek(handle, static_cast<off_t>(offset), SEEK_CUR) != static_cast<off_t>(-1);
 }
 
 FileEnd fileAtEnd(std::int32_t handle) {
-  if (handle < 0) return FileEnd::Unknown;
-  off_t pos = ::lseek(handle, 0, SEEK_CUR);
-  struct stat st {};
-  if (pos == static_cast<off_t>(-1) || ::fstat(handle, &st) != 0) return FileEnd::Unknown;
-  return pos == st.st_size ? FileEnd::Yes : FileEnd::No;
+    if (handle < 0) return FileEnd::Unknown;
+    off_t pos = ::lseek(handle, 0, SEEK_CUR);
+    struct stat st {};
+    if (pos == static_cast<off_t>(-1) || ::fstat(handle, &st) != 0) return FileEnd::Unknown;
+    return pos == st.st_size ? FileEnd::Yes : FileEnd::No;
 }
 
 bool fileCommit(std::int32_t handle) {
-  if (handle < 0) return false;
-  if (::fsync(handle) == 0) return true;
-  // Devices and pipes have nothing to make durable.
-  return errno == EINVAL || errno == EROFS;
+    if (handle < 0) return false;
+    if (::fsync(handle) == 0) return true;
+    // Devices and pipes have nothing to make durable.
+    return errno == EINVAL || errno == EROFS;
 }
 
 }  // namespace vorin::platform

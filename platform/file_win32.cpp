@@ -18,144 +18,144 @@ std::mutex g_tableLock;
 std::vector<HANDLE> g_table;  // index = handle - kFirstHandle; INVALID_HANDLE_VALUE = free
 
 HANDLE lookup(std::int32_t handle) {
-  std::lock_guard<std::mutex> lock(g_tableLock);
-  if (handle < kFirstHandle) return INVALID_HANDLE_VALUE;
-  std::size_t i = static_cast<std::size_t>(handle - kFirstHandle);
-  return i < g_table.size() ? g_table[i] : INVALID_HANDLE_VALUE;
+    std::lock_guard<std::mutex> lock(g_tableLock);
+    if (handle < kFirstHandle) return INVALID_HANDLE_VALUE;
+    std::size_t i = static_cast<std::size_t>(handle - kFirstHandle);
+    return i < g_table.size() ? g_table[i] : INVALID_HANDLE_VALUE;
 }
 
 std::int32_t insert(HANDLE h) {
-  std::lock_guard<std::mutex> lock(g_tableLock);
-  for (std::size_t i = 0; i < g_table.size(); ++i) {
-    if (g_table[i] == INVALID_HANDLE_VALUE) {
-      g_table[i] = h;
-      return static_cast<std::int32_t>(i) + kFirstHandle;
+    std::lock_guard<std::mutex> lock(g_tableLock);
+    for (std::size_t i = 0; i < g_table.size(); ++i) {
+        if (g_table[i] == INVALID_HANDLE_VALUE) {
+            g_table[i] = h;
+            return static_cast<std::int32_t>(i) + kFirstHandle;
+        }
     }
-  }
-  if (g_table.size() >= 1u << 20) return -1;
-  g_table.push_back(h);
-  return static_cast<std::int32_t>(g_table.size() - 1) + kFirstHandle;
+    if (g_table.size() >= 1u << 20) return -1;
+    g_table.push_back(h);
+    return static_cast<std::int32_t>(g_table.size() - 1) + kFirstHandle;
 }
 
 HANDLE remove(std::int32_t handle) {
-  std::lock_guard<std::mutex> lock(g_tableLock);
-  if (handle < kFirstHandle) return INVALID_HANDLE_VALUE;
-  std::size_t i = static_cast<std::size_t>(handle - kFirstHandle);
-  if (i >= g_table.size()) return INVALID_HANDLE_VALUE;
-  HANDLE h = g_table[i];
-  g_table[i] = INVALID_HANDLE_VALUE;
-  return h;
+    std::lock_guard<std::mutex> lock(g_tableLock);
+    if (handle < kFirstHandle) return INVALID_HANDLE_VALUE;
+    std::size_t i = static_cast<std::size_t>(handle - kFirstHandle);
+    if (i >= g_table.size()) return INVALID_HANDLE_VALUE;
+    HANDLE h = g_table[i];
+    g_table[i] = INVALID_HANDLE_VALUE;
+    return h;
 }
 
 }  // namespace
 
 FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive) {
-  if (path == nullptr || *path == '\0') return {-1, kFileErrorNotFound};
-  DWORD access = 0;
-  DWORD disposition = 0;
-  switch (mode) {
+    if (path == nullptr || *path == '\0') return {-1, kFileErrorNotFound};
+    DWORD access = 0;
+    DWORD disposition = 0;
+    switch (mode) {
     case FileOpenMode::Read:
-      access = GENERIC_READ;
-      disposition = OPEN_EXISTING;
-      break;
+        access = GENERIC_READ;
+        disposition = OPEN_EXISTING;
+        break;
     case FileOpenMode::Write:
-      // Truncated below, only once the open has passed the sharing check
-      // (the same order as on POSIX).
-      access = GENERIC_WRITE;
-      disposition = OPEN_ALWAYS;
-      break;
+        // Truncated below, only once the open has passed the sharing check
+        // (the same order as on POSIX).
+        access = GENERIC_WRITE;
+        disposition = OPEN_ALWAYS;
+        break;
     case FileOpenMode::Append:
-      // Append rights without FILE_WRITE_DATA: the system puts every write at
-      // the end of the file, also when another process has just extended it.
-      access = FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES |
-               STANDARD_RIGHTS_WRITE | SYNCHRONIZE;
-      disposition = OPEN_ALWAYS;
-      break;
+        // Append rights without FILE_WRITE_DATA: the system puts every write at
+        // the end of the file, also when another process has just extended it.
+        access = FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES |
+                 STANDARD_RIGHTS_WRITE | SYNCHRONIZE;
+        disposition = OPEN_ALWAYS;
+        break;
     case FileOpenMode::ReadWrite:
-      access = GENERIC_READ | GENERIC_WRITE;
-      disposition = OPEN_ALWAYS;
-      break;
-    default:
-      return {-1, kFileErrorAccessDenied};
-  }
-  DWORD share = exclusive ? 0 : (FILE_SHARE_READ | FILE_SHARE_WRITE);
-  HANDLE h = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    DWORD e = GetLastError();
-    return {-1, e != 0 ? static_cast<std::uint32_t>(e) : kFileErrorGeneral};
-  }
-  DWORD type = GetFileType(h);
-  if (type == FILE_TYPE_PIPE) {  // a pipe could block a read for ever
-    CloseHandle(h);
-    return {-1, kFileErrorAccessDenied};
-  }
-  if (mode == FileOpenMode::Write && type == FILE_TYPE_DISK && !SetEndOfFile(h)) {
-    DWORD e = GetLastError();
-    CloseHandle(h);
-    return {-1, e != 0 ? static_cast<std::uint32_t>(e) : kFileErrorGeneral};
-  }
-  std::int32_t handle = insert(h);
-  if (handle < 0) {
-    CloseHandle(h);
-    return {-1, kFileErrorTooManyOpen};
-  }
-  return {handle, 0};
+        access = GENERIC_READ | GENERIC_WRITE;
+        disposition = OPEN_ALWAYS;
+        break;
+    default: return {-1, kFileErrorAccessDenied};
+    }
+    DWORD share = exclusive ? 0 : (FILE_SHARE_READ | FILE_SHARE_WRITE);
+    HANDLE h =
+        CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD e = GetLastError();
+        return {-1, e != 0 ? static_cast<std::uint32_t>(e) : kFileErrorGeneral};
+    }
+    DWORD type = GetFileType(h);
+    if (type == FILE_TYPE_PIPE) {  // a pipe could block a read for ever
+        CloseHandle(h);
+        return {-1, kFileErrorAccessDenied};
+    }
+    if (mode == FileOpenMode::Write && type == FILE_TYPE_DISK && !SetEndOfFile(h)) {
+        DWORD e = GetLastError();
+        CloseHandle(h);
+        return {-1, e != 0 ? static_cast<std::uint32_t>(e) : kFileErrorGeneral};
+    }
+    std::int32_t handle = insert(h);
+    if (handle < 0) {
+        CloseHandle(h);
+        return {-1, kFileErrorTooManyOpen};
+    }
+    return {handle, 0};
 }
 
 bool fileClose(std::int32_t handle) {
-  HANDLE h = remove(handle);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  return CloseHandle(h) != 0;
+    HANDLE h = remove(handle);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    return CloseHandle(h) != 0;
 }
 
 std::int64_t fileRead(std::int32_t handle, void* buffer, std::size_t count) {
-  HANDLE h = lookup(handle);
-  if (h == INVALID_HANDLE_VALUE) return -1;
-  DWORD want = count > INT_MAX ? INT_MAX : static_cast<DWORD>(count);
-  DWORD got = 0;
-  if (!ReadFile(h, buffer, want, &got, nullptr)) {
-    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-  }
-  return got;
+    HANDLE h = lookup(handle);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    DWORD want = count > INT_MAX ? INT_MAX : static_cast<DWORD>(count);
+    DWORD got = 0;
+    if (!ReadFile(h, buffer, want, &got, nullptr)) {
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
+    return got;
 }
 
 std::int64_t fileWrite(std::int32_t handle, const void* data, std::size_t count) {
-  HANDLE h = lookup(handle);
-  if (h == INVALID_HANDLE_VALUE) return -1;
-  DWORD want = count > INT_MAX ? INT_MAX : static_cast<DWORD>(count);
-  DWORD done = 0;
-  if (!WriteFile(h, data, want, &done, nullptr)) return -1;
-  return done;
+    HANDLE h = lookup(handle);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    DWORD want = count > INT_MAX ? INT_MAX : static_cast<DWORD>(count);
+    DWORD done = 0;
+    if (!WriteFile(h, data, want, &done, nullptr)) return -1;
+    return done;
 }
 
 bool fileSeekRelative(std::int32_t handle, std::int64_t offset) {
-  HANDLE h = lookup(handle);
-  if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return false;
-  LARGE_INTEGER distance;
-  distance.QuadPart = offset;
-  return SetFilePointerEx(h, distance, nullptr, FILE_CURRENT) != 0;
+    HANDLE h = lookup(handle);
+    if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return false;
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    return SetFilePointerEx(h, distance, nullptr, FILE_CURRENT) != 0;
 }
 
 FileEnd fileAtEnd(std::int32_t handle) {
-  HANDLE h = lookup(handle);
-  if (h == INVALID_HANDLE_VALUE) return FileEnd::Unknown;
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  LARGE_INTEGER pos;
-  LARGE_INTEGER size;
-  if (!SetFilePointerEx(h, zero, &pos, FILE_CURRENT) || !GetFileSizeEx(h, &size)) {
-    return FileEnd::Unknown;
-  }
-  return pos.QuadPart == size.QuadPart ? FileEnd::Yes : FileEnd::No;
+    HANDLE h = lookup(handle);
+    if (h == INVALID_HANDLE_VALUE) return FileEnd::Unknown;
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    LARGE_INTEGER pos;
+    LARGE_INTEGER size;
+    if (!SetFilePointerEx(h, zero, &pos, FILE_CURRENT) || !GetFileSizeEx(h, &size)) {
+        return FileEnd::Unknown;
+    }
+    return pos.QuadPart == size.QuadPart ? FileEnd::Yes : FileEnd::No;
 }
 
 bool fileCommit(std::int32_t handle) {
-  HANDLE h = lookup(handle);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  if (FlushFileBuffers(h)) return true;
-  DWORD e = GetLastError();
-  // Read-only handles and devices have nothing to flush.
-  return e == ERROR_ACCESS_DENIED || e == ERROR_INVALID_FUNCTION || e == ERROR_INVALID_HANDLE;
+    HANDLE h = lookup(handle);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    if (FlushFileBuffers(h)) return true;
+    DWORD e = GetLastError();
+    // Read-only handles and devices have nothing to flush.
+    return e == ERROR_ACCESS_DENIED || e == ERROR_INVALID_FUNCTION || e == ERROR_INVALID_HANDLE;
 }
 
 }  // namespace vorin::platform

@@ -1,7 +1,6 @@
 // Serial device names given on a command line, turned into the COM numbers
 // the serial port library opens.
-#ifndef VORIN_PLATFORM_PORTMAP_H
-#define VORIN_PLATFORM_PORTMAP_H
+#pragma once
 
 #include <string>
 
@@ -16,5 +15,3 @@ namespace vorin::platform {
 bool ComNumberForDevice(const std::string& device, int* number, std::string* error);
 
 }  // namespace vorin::platform
-
-#endif

@@ -10,11 +10,20 @@ namespace vorin::platform {
 inline int32_t FromErrno(int e) {
     switch (e) {
     case 0: return kErrSuccess;
-    case ENOENT: case ENXIO: case ENODEV: case ENOTDIR: return kErrFileNotFound;
-    case EACCES: case EPERM: case EBUSY: case EWOULDBLOCK: case EROFS: return kErrAccessDenied;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOTDIR: return kErrFileNotFound;
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+    case EWOULDBLOCK:
+    case EROFS: return kErrAccessDenied;
     case EBADF: return kErrInvalidHandle;
     case ENOMEM: return kErrNotEnoughMemory;
-    case ENOTTY: case ENOSYS: case EOPNOTSUPP: return kErrNotSupported;
+    case ENOTTY:
+    case ENOSYS:
+    case EOPNOTSUPP: return kErrNotSupported;
     case EINVAL: return kErrInvalidParameter;
     case ETIMEDOUT: return kErrTimeout;
     case ECANCELED: return kErrOperationAborted;

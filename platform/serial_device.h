@@ -50,29 +50,45 @@ constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
 // Comm event kinds (EV_*).
 enum : uint32_t {
-    kEvRxChar = 0x01, kEvRxFlag = 0x02, kEvTxEmpty = 0x04, kEvCts = 0x08, kEvDsr = 0x10,
-    kEvRlsd = 0x20, kEvBreak = 0x40, kEvErr = 0x80, kEvRing = 0x100,
+    kEvRxChar = 0x01,
+    kEvRxFlag = 0x02,
+    kEvTxEmpty = 0x04,
+    kEvCts = 0x08,
+    kEvDsr = 0x10,
+    kEvRlsd = 0x20,
+    kEvBreak = 0x40,
+    kEvErr = 0x80,
+    kEvRing = 0x100,
 };
 // Line errors (CE_*).
 enum : uint32_t {
-    kCeRxOver = 0x01, kCeOverrun = 0x02, kCeRxParity = 0x04, kCeFrame = 0x08,
-    kCeBreak = 0x10, kCeTxFull = 0x100,
+    kCeRxOver = 0x01,
+    kCeOverrun = 0x02,
+    kCeRxParity = 0x04,
+    kCeFrame = 0x08,
+    kCeBreak = 0x10,
+    kCeTxFull = 0x100,
 };
 // Purge flags (PURGE_*).
-enum : uint32_t { kPurgeTxAbort = 0x01, kPurgeRxAbort = 0x02, kPurgeTxClear = 0x04, kPurgeRxClear = 0x08 };
+enum : uint32_t {
+    kPurgeTxAbort = 0x01,
+    kPurgeRxAbort = 0x02,
+    kPurgeTxClear = 0x04,
+    kPurgeRxClear = 0x08
+};
 // Modem input lines (MS_*_ON).
 enum : uint32_t { kMsCts = 0x10, kMsDsr = 0x20, kMsRing = 0x40, kMsRlsd = 0x80 };
 
 enum class LineControl { SetDtr, ClearDtr, SetRts, ClearRts, SetBreak, ClearBreak };
 
 enum class TransferOutcome {
-    CompletedAtOnce,   // ended without waiting; `bytes` moved
-    Completed,         // ended after a wait; fewer bytes than asked: a comm timeout expired
+    CompletedAtOnce,  // ended without waiting; `bytes` moved
+    Completed,        // ended after a wait; fewer bytes than asked: a comm timeout expired
     CompletionFailed,  // the pending transfer failed; kErrOperationAborted when a purge or close aborted it
-    Cancelled,         // the cancel event ended the wait (the transfer is aborted)
-    Failed,            // refused before it started (device gone, ...)
-    WaitFailed,        // the wait itself failed
-    SetupFailed,       // the completion event could not be created
+    Cancelled,    // the cancel event ended the wait (the transfer is aborted)
+    Failed,       // refused before it started (device gone, ...)
+    WaitFailed,   // the wait itself failed
+    SetupFailed,  // the completion event could not be created
 };
 
 struct TransferResult {

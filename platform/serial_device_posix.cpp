@@ -43,11 +43,13 @@ struct BaudCode {
     speed_t code;
 };
 constexpr BaudCode kBauds[] = {
-    {50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200}, {300, B300},
-    {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400}, {4800, B4800}, {9600, B9600},
-    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
-    {460800, B460800}, {500000, B500000}, {576000, B576000}, {921600, B921600},
-    {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000},
 };
 
 bool IsPtySlave(int fd) {
@@ -242,8 +244,10 @@ public:
         case LineControl::ClearDtr: return ModemBits(TIOCMBIC, TIOCM_DTR);
         case LineControl::SetRts: return ModemBits(TIOCMBIS, TIOCM_RTS);
         case LineControl::ClearRts: return ModemBits(TIOCMBIC, TIOCM_RTS);
-        case LineControl::SetBreak: return ::ioctl(fd_, TIOCSBRK) == 0 ? kErrSuccess : FailWithErrno();
-        case LineControl::ClearBreak: return ::ioctl(fd_, TIOCCBRK) == 0 ? kErrSuccess : FailWithErrno();
+        case LineControl::SetBreak:
+            return ::ioctl(fd_, TIOCSBRK) == 0 ? kErrSuccess : FailWithErrno();
+        case LineControl::ClearBreak:
+            return ::ioctl(fd_, TIOCCBRK) == 0 ? kErrSuccess : FailWithErrno();
         }
         return kErrInvalidParameter;
     }
@@ -272,23 +276,27 @@ public:
         return ::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued == 0;
     }
 
-    TransferResult Write(const uint8_t* data, uint32_t count, Event* cancel, std::atomic<uint8_t>* waiting) override {
+    TransferResult Write(const uint8_t* data, uint32_t count, Event* cancel,
+                         std::atomic<uint8_t>* waiting) override {
         CommTimeouts t;
         GetTimeouts(t);
         const uint64_t gen = txAbortGen_.load();
         abortTx_->Reset();
         uint32_t done = 0;
         ssize_t n = ::write(fd_, data, count);
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return {TransferOutcome::Failed, 0, FailWithErrno()};
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return {TransferOutcome::Failed, 0, FailWithErrno()};
         if (n > 0) done = static_cast<uint32_t>(n);
         if (done == count) return {TransferOutcome::CompletedAtOnce, done, 0};
 
         const uint64_t limit = uint64_t(t.writeTotalMultiplier) * count + t.writeTotalConstant;
-        return Pending(POLLOUT, limit, limit == 0, cancel, *abortTx_, txAbortGen_, gen, waiting, done,
-                       [&]() -> ssize_t { return ::write(fd_, data + done, count - done); }, count);
+        return Pending(
+            POLLOUT, limit, limit == 0, cancel, *abortTx_, txAbortGen_, gen, waiting, done,
+            [&]() -> ssize_t { return ::write(fd_, data + done, count - done); }, count);
     }
 
-    TransferResult Read(uint8_t* data, uint32_t count, Event* cancel, std::atomic<uint8_t>* waiting) override {
+    TransferResult Read(uint8_t* data, uint32_t count, Event* cancel,
+                        std::atomic<uint8_t>* waiting) override {
         CommTimeouts t;
         GetTimeouts(t);
         const uint64_t gen = rxAbortGen_.load();
@@ -296,15 +304,18 @@ public:
         uint32_t done = 0;
         ssize_t n = ::read(fd_, data, count);
         if (n == 0 && count > 0) return LineGone(TransferOutcome::Failed, 0);
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return {TransferOutcome::Failed, 0, FailWithErrno()};
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return {TransferOutcome::Failed, 0, FailWithErrno()};
         if (n > 0) done = static_cast<uint32_t>(n);
-        const bool returnAtOnce = t.readInterval == kMaxDword && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
+        const bool returnAtOnce =
+            t.readInterval == kMaxDword && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
         if (done == count || returnAtOnce) return {TransferOutcome::CompletedAtOnce, done, 0};
 
         const uint64_t limit = uint64_t(t.readTotalMultiplier) * count + t.readTotalConstant;
         const bool infinite = t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
-        return Pending(POLLIN, limit, infinite, cancel, *abortRx_, rxAbortGen_, gen, waiting, done,
-                       [&]() -> ssize_t { return ::read(fd_, data + done, count - done); }, count);
+        return Pending(
+            POLLIN, limit, infinite, cancel, *abortRx_, rxAbortGen_, gen, waiting, done,
+            [&]() -> ssize_t { return ::read(fd_, data + done, count - done); }, count);
     }
 
     CommEventResult WaitCommEvent(Event& stop) override {
@@ -327,8 +338,8 @@ public:
 private:
     static bool SameIgnoringParity(const termios& a, const termios& b) {
         const tcflag_t ignore = PARENB | PARODD | CMSPAR;
-        return (a.c_cflag & ~ignore) == (b.c_cflag & ~ignore) && ::cfgetospeed(&a) == ::cfgetospeed(&b) &&
-               a.c_iflag == b.c_iflag;
+        return (a.c_cflag & ~ignore) == (b.c_cflag & ~ignore) &&
+               ::cfgetospeed(&a) == ::cfgetospeed(&b) && a.c_iflag == b.c_iflag;
     }
 
     int32_t ModemBits(unsigned long request, int bits) {
@@ -377,13 +388,18 @@ private:
     }
 
     template <class Step>
-    TransferResult Pending(short direction, uint64_t limitMs, bool infinite, Event* cancel, Event& abort,
-                           std::atomic<uint64_t>& abortGen, uint64_t gen, std::atomic<uint8_t>* waiting,
-                           uint32_t& done, Step step, uint32_t count) {
+    TransferResult Pending(short direction, uint64_t limitMs, bool infinite, Event* cancel,
+                           Event& abort, std::atomic<uint64_t>& abortGen, uint64_t gen,
+                           std::atomic<uint8_t>* waiting, uint32_t& done, Step step,
+                           uint32_t count) {
         struct WaitFlag {
             std::atomic<uint8_t>* flag;
-            explicit WaitFlag(std::atomic<uint8_t>* f) : flag(f) { if (flag) flag->store(1); }
-            ~WaitFlag() { if (flag) flag->store(0); }
+            explicit WaitFlag(std::atomic<uint8_t>* f) : flag(f) {
+                if (flag) flag->store(1);
+            }
+            ~WaitFlag() {
+                if (flag) flag->store(0);
+            }
         } flag(waiting);
 
         const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
@@ -394,16 +410,19 @@ private:
             nfds = 3;
         }
         for (;;) {
-            if (abortGen.load() != gen) return {TransferOutcome::CompletionFailed, done, kErrOperationAborted};
+            if (abortGen.load() != gen)
+                return {TransferOutcome::CompletionFailed, done, kErrOperationAborted};
             int r = ::poll(fds, nfds, PollTimeout(deadline, infinite));
             if (r < 0) {
                 if (errno == EINTR) continue;
                 return {TransferOutcome::WaitFailed, done, FailWithErrno()};
             }
             if (r == 0) return {TransferOutcome::Completed, done, 0};  // the comm timeout expired
-            if (nfds == 3 && (fds[2].revents & POLLIN)) return {TransferOutcome::Cancelled, done, kErrOperationAborted};
+            if (nfds == 3 && (fds[2].revents & POLLIN))
+                return {TransferOutcome::Cancelled, done, kErrOperationAborted};
             if (fds[1].revents & POLLIN) {
-                if (abortGen.load() != gen) return {TransferOutcome::CompletionFailed, done, kErrOperationAborted};
+                if (abortGen.load() != gen)
+                    return {TransferOutcome::CompletionFailed, done, kErrOperationAborted};
                 abort.Reset();  // an abort meant for an earlier transfer
                 continue;
             }
@@ -416,7 +435,8 @@ private:
                     return LineGone(TransferOutcome::CompletionFailed, done);
                 }
             }
-            if (fds[0].revents & POLLNVAL) return {TransferOutcome::CompletionFailed, done, kErrInvalidHandle};
+            if (fds[0].revents & POLLNVAL)
+                return {TransferOutcome::CompletionFailed, done, kErrInvalidHandle};
         }
     }
 
@@ -467,6 +487,8 @@ bool SerialDevice::Present(uint8_t port) {
     return true;
 }
 
-void SleepMs(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void SleepMs(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 }  // namespace vorin::platform

@@ -46,7 +46,8 @@ public:
     PendingRead(SerialDevice& device, uint32_t count, Event* cancel) : buffer_(count) {
         thread_ = Thread::Start(
             [this, &device, cancel] {
-                result_ = device.Read(buffer_.data(), static_cast<uint32_t>(buffer_.size()), cancel, &waiting_);
+                result_ = device.Read(buffer_.data(), static_cast<uint32_t>(buffer_.size()), cancel,
+                                      &waiting_);
             },
             ThreadPriority::Normal);
     }
@@ -95,10 +96,12 @@ protected:
     }
 
     // The library's end, raw at 38400 8N1, reads bounded by `timeouts`.
-    std::unique_ptr<SerialDevice> OpenLibraryEnd(const CommTimeouts& timeouts = ReadTimeouts(0, 0, 5000)) {
+    std::unique_ptr<SerialDevice> OpenLibraryEnd(
+        const CommTimeouts& timeouts = ReadTimeouts(0, 0, 5000)) {
         int32_t error = -1;
         auto device = SerialDevice::Open(line_->Port(), error);
-        EXPECT_NE(device, nullptr) << "open " << SerialDevice::DeviceName(line_->Port()) << ": error " << error;
+        EXPECT_NE(device, nullptr)
+            << "open " << SerialDevice::DeviceName(line_->Port()) << ": error " << error;
         if (!device) return nullptr;
         EXPECT_EQ(error, 0);
         LineSettings s;
@@ -120,9 +123,11 @@ protected:
         const auto deadline = Clock::now() + std::chrono::milliseconds(kBoundMs);
         Bytes buffer(count);
         while (out.size() < count && Clock::now() < deadline) {
-            TransferResult r = device.Read(buffer.data(), static_cast<uint32_t>(count - out.size()), nullptr, nullptr);
+            TransferResult r = device.Read(buffer.data(), static_cast<uint32_t>(count - out.size()),
+                                           nullptr, nullptr);
             if (!Ended(r)) {
-                ADD_FAILURE() << "read failed: outcome " << static_cast<int>(r.outcome) << ", error " << r.error;
+                ADD_FAILURE() << "read failed: outcome " << static_cast<int>(r.outcome)
+                              << ", error " << r.error;
                 break;
             }
             out.insert(out.end(), buffer.begin(), buffer.begin() + r.bytes);
@@ -154,7 +159,8 @@ TEST(SerialDevice, MissingPortIsFileNotFound) {
 
 TEST_F(SerialDeviceTest, SecondOpenIsRefusedAndPresentSaysNo) {
     if (RunningUnderWine()) {
-        GTEST_SKIP() << "Wine does not refuse a second open of a COM port with share mode 0 (Windows does)";
+        GTEST_SKIP()
+            << "Wine does not refuse a second open of a COM port with share mode 0 (Windows does)";
     }
     auto device = OpenLibraryEnd();
     ASSERT_NE(device, nullptr);
@@ -209,7 +215,8 @@ TEST_F(SerialDeviceTest, BytesMoveBothWays) {
     ASSERT_NE(device, nullptr);
 
     const Bytes hello = {'h', 'e', 'l', 'l', 'o', 0x00, 0x1B, 0xFF};
-    TransferResult w = device->Write(hello.data(), static_cast<uint32_t>(hello.size()), nullptr, nullptr);
+    TransferResult w =
+        device->Write(hello.data(), static_cast<uint32_t>(hello.size()), nullptr, nullptr);
     ASSERT_TRUE(Ended(w)) << "error " << w.error;
     EXPECT_EQ(w.bytes, hello.size());
     EXPECT_EQ(line_->Receive(hello.size(), kBoundMs), hello);
@@ -362,8 +369,9 @@ TEST_F(SerialDeviceTest, WriteToAStalledPeerEndsOnTheWriteTimeout) {
     ASSERT_NE(device, nullptr);
     const Bytes big(kStalledWrite, 0x5A);
     TransferResult r;
-    auto thread = Thread::Start([&] { r = device->Write(big.data(), static_cast<uint32_t>(big.size()), nullptr, nullptr); },
-                                ThreadPriority::Normal);
+    auto thread = Thread::Start(
+        [&] { r = device->Write(big.data(), static_cast<uint32_t>(big.size()), nullptr, nullptr); },
+        ThreadPriority::Normal);
     ASSERT_NE(thread, nullptr);
     Event* finished[] = {&thread->Finished()};
     const bool ended = WaitAny(finished, 1, kBoundMs) == 0;
@@ -384,11 +392,15 @@ TEST_F(SerialDeviceTest, CancelEventEndsAPendingWrite) {
     TransferResult r;
     std::atomic<uint8_t> waiting{0};
     auto thread = Thread::Start(
-        [&] { r = device->Write(big.data(), static_cast<uint32_t>(big.size()), cancel.get(), &waiting); },
+        [&] {
+            r = device->Write(big.data(), static_cast<uint32_t>(big.size()), cancel.get(),
+                              &waiting);
+        },
         ThreadPriority::Normal);
     ASSERT_NE(thread, nullptr);
     const auto deadline = Clock::now() + std::chrono::milliseconds(kBoundMs);
-    while (waiting.load() == 0 && !thread->Finished().IsSet() && Clock::now() < deadline) SleepMs(5);
+    while (waiting.load() == 0 && !thread->Finished().IsSet() && Clock::now() < deadline)
+        SleepMs(5);
     EXPECT_EQ(waiting.load(), 1);
     cancel->Set();
     Event* finished[] = {&thread->Finished()};
@@ -407,7 +419,8 @@ TEST_F(SerialDeviceTest, ModemLinesOfAPseudoTerminalFailWithACode) {
     const int32_t status = device->GetModemStatus(ms);
     EXPECT_NE(status, 0) << "a pseudo-terminal has no modem lines";
     EXPECT_EQ(LastError(), status);
-    for (LineControl c : {LineControl::SetDtr, LineControl::ClearDtr, LineControl::SetRts, LineControl::ClearRts}) {
+    for (LineControl c :
+         {LineControl::SetDtr, LineControl::ClearDtr, LineControl::SetRts, LineControl::ClearRts}) {
         const int32_t e = device->Escape(c);
         EXPECT_NE(e, 0);
         EXPECT_EQ(LastError(), e);
@@ -424,7 +437,8 @@ TEST_F(SerialDeviceTest, CommEventWaitEndsOnStop) {
     auto stop = Event::Create(false);
     ASSERT_NE(stop, nullptr);
     CommEventResult result;
-    auto thread = Thread::Start([&] { result = device->WaitCommEvent(*stop); }, ThreadPriority::Normal);
+    auto thread =
+        Thread::Start([&] { result = device->WaitCommEvent(*stop); }, ThreadPriority::Normal);
     ASSERT_NE(thread, nullptr);
     Event* finished[] = {&thread->Finished()};
     WaitAny(finished, 1, 100);

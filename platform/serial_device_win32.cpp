@@ -154,8 +154,10 @@ public:
         // ends with ERROR_OPERATION_ABORTED. (Nothing to cancel is no error.)
         if (flags & (PURGE_RXABORT | PURGE_TXABORT)) {
             std::lock_guard lock(pendingMutex_);
-            if ((flags & PURGE_RXABORT) && pendingRead_ != nullptr) ::CancelIoEx(handle_, pendingRead_);
-            if ((flags & PURGE_TXABORT) && pendingWrite_ != nullptr) ::CancelIoEx(handle_, pendingWrite_);
+            if ((flags & PURGE_RXABORT) && pendingRead_ != nullptr)
+                ::CancelIoEx(handle_, pendingRead_);
+            if ((flags & PURGE_TXABORT) && pendingWrite_ != nullptr)
+                ::CancelIoEx(handle_, pendingWrite_);
         }
         ::SetLastError(0);
         return 0;
@@ -166,12 +168,12 @@ public:
     int32_t Escape(LineControl what) override {
         DWORD function = 0;
         switch (what) {
-            case LineControl::SetDtr: function = SETDTR; break;
-            case LineControl::ClearDtr: function = CLRDTR; break;
-            case LineControl::SetRts: function = SETRTS; break;
-            case LineControl::ClearRts: function = CLRRTS; break;
-            case LineControl::SetBreak: function = SETBREAK; break;
-            case LineControl::ClearBreak: function = CLRBREAK; break;
+        case LineControl::SetDtr: function = SETDTR; break;
+        case LineControl::ClearDtr: function = CLRDTR; break;
+        case LineControl::SetRts: function = SETRTS; break;
+        case LineControl::ClearRts: function = CLRRTS; break;
+        case LineControl::SetBreak: function = SETBREAK; break;
+        case LineControl::ClearBreak: function = CLRBREAK; break;
         }
         if (function == 0) {
             ::SetLastError(ERROR_INVALID_PARAMETER);
@@ -356,7 +358,8 @@ private:
             waiting->store(1);
         }
         HANDLE handles[2] = {ov.hEvent, cancelHandle};
-        const DWORD r = ::WaitForMultipleObjects(cancelHandle != nullptr ? 2 : 1, handles, FALSE, INFINITE);
+        const DWORD r =
+            ::WaitForMultipleObjects(cancelHandle != nullptr ? 2 : 1, handles, FALSE, INFINITE);
         const int32_t waitError = r == WAIT_FAILED ? FailureCode() : 0;
         if (waiting != nullptr) {
             waiting->store(0);
@@ -414,8 +417,9 @@ std::string PortName(uint8_t port) { return "\\\\.\\COM" + std::to_string(port);
 
 std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
     const std::string name = PortName(port);
-    HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = FailureCode();
         return nullptr;
@@ -427,8 +431,8 @@ std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
 bool SerialDevice::Present(uint8_t port) {
     // The device-namespace name: the bare "COMn" form reaches only COM1..COM9.
     const std::string name = PortName(port);
-    HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
+    HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }

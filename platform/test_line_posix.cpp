@@ -50,7 +50,8 @@ public:
     std::vector<uint8_t> Receive(std::size_t count, uint32_t timeoutMs) override {
         std::vector<uint8_t> out;
         if (master_ < 0) return out;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         uint8_t buf[512];
         while (out.size() < count) {
             pollfd p{master_, POLLIN, 0};

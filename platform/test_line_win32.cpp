@@ -54,7 +54,8 @@ bool ParsePairs(const std::string& text, std::vector<Pair>& pairs, std::string& 
         const unsigned long peer = libOk ? std::strtoul(item.c_str() + colon + 1, &rest, 10) : 0;
         if (!libOk || rest != item.c_str() + item.size() || colon + 1 == item.size() || lib < 1 ||
             lib > 255 || peer < 1 || peer > 255 || lib == peer) {
-            why = "VORIN_TEST_LINES: \"" + item + "\" is not <library port>:<peer port> (COM numbers 1..255)";
+            why = "VORIN_TEST_LINES: \"" + item +
+                  "\" is not <library port>:<peer port> (COM numbers 1..255)";
             return false;
         }
         pairs.push_back({static_cast<uint8_t>(lib), static_cast<uint8_t>(peer)});
@@ -73,8 +74,8 @@ std::string MappedPath(uint8_t port) {
     char value[MAX_PATH] = {};
     DWORD size = sizeof value;
     const std::string name = "COM" + std::to_string(port);
-    if (::RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Wine\\Ports", name.c_str(), RRF_RT_REG_SZ, nullptr, value,
-                       &size) != ERROR_SUCCESS ||
+    if (::RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Wine\\Ports", name.c_str(), RRF_RT_REG_SZ,
+                       nullptr, value, &size) != ERROR_SUCCESS ||
         value[0] != '/') {
         return {};
     }
@@ -92,7 +93,9 @@ std::string HangUpRequestPath(uint8_t port) {
     return path.substr(0, slash + 1) + "hangup" + std::to_string(port);
 }
 
-bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 int32_t SetRaw(SerialDevice& device, uint32_t speed) {
     LineSettings s;
@@ -128,9 +131,10 @@ public:
         if (peer_->SetTimeouts(t) != 0) return false;
         std::size_t sent = 0;
         while (sent < bytes.size()) {
-            const TransferResult r = peer_->Write(bytes.data() + sent, static_cast<uint32_t>(bytes.size() - sent),
-                                                  nullptr, nullptr);
-            const bool ended = r.outcome == TransferOutcome::CompletedAtOnce || r.outcome == TransferOutcome::Completed;
+            const TransferResult r = peer_->Write(
+                bytes.data() + sent, static_cast<uint32_t>(bytes.size() - sent), nullptr, nullptr);
+            const bool ended = r.outcome == TransferOutcome::CompletedAtOnce ||
+                               r.outcome == TransferOutcome::Completed;
             if (!ended || r.bytes == 0) return false;
             sent += r.bytes;
         }
@@ -143,7 +147,9 @@ public:
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         uint8_t buf[4096];
         while (out.size() < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
             if (left <= 0) break;
             // Wait up to the time left for all that is still missing; a
             // timeout ends the read with what has arrived.
@@ -152,7 +158,8 @@ public:
             if (peer_->SetTimeouts(t) != 0) break;
             const uint32_t want = static_cast<uint32_t>(std::min(sizeof buf, count - out.size()));
             const TransferResult r = peer_->Read(buf, want, nullptr, nullptr);
-            const bool ended = r.outcome == TransferOutcome::CompletedAtOnce || r.outcome == TransferOutcome::Completed;
+            const bool ended = r.outcome == TransferOutcome::CompletedAtOnce ||
+                               r.outcome == TransferOutcome::Completed;
             if (!ended) break;
             out.insert(out.end(), buf, buf + r.bytes);
         }
@@ -167,8 +174,8 @@ public:
         peer_.reset();
         const std::string request = HangUpRequestPath(pair_.library);
         if (request.empty()) return;
-        HANDLE f = ::CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr);
+        HANDLE f = ::CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
         if (f == INVALID_HANDLE_VALUE) return;
         ::CloseHandle(f);
         // The script removes the request once the old pair is gone and a
@@ -188,7 +195,9 @@ private:
 std::unique_ptr<TestLine> TestLine::Create(std::string& why) {
     const char* env = std::getenv("VORIN_TEST_LINES");
     if (env == nullptr || *env == '\0') {
-        why = "no test lines: VORIN_TEST_LINES is not set (scripts/wine-lines start DIR prepares them)";
+        why =
+            "no test lines: VORIN_TEST_LINES is not set (scripts/wine-lines start DIR prepares "
+            "them)";
         return nullptr;
     }
     std::vector<Pair> pairs;
@@ -212,8 +221,9 @@ std::unique_ptr<TestLine> TestLine::Create(std::string& why) {
                 if (error == 0) error = library->Purge(kPurgeRxClear | kPurgeTxClear);
             }
             if (error != 0) {
-                why = "test line COM" + std::to_string(pair.library) + " cannot be prepared (error " +
-                      std::to_string(error) + "); is scripts/wine-lines running?";
+                why = "test line COM" + std::to_string(pair.library) +
+                      " cannot be prepared (error " + std::to_string(error) +
+                      "); is scripts/wine-lines running?";
                 ::CloseHandle(reservation);
                 return nullptr;
             }
@@ -222,15 +232,19 @@ std::unique_ptr<TestLine> TestLine::Create(std::string& why) {
             if (peer && error == 0) error = peer->Purge(kPurgeRxClear | kPurgeTxClear);
             if (error != 0) {
                 why = "peer port COM" + std::to_string(pair.peer) + " of test line COM" +
-                      std::to_string(pair.library) + " cannot be opened (error " + std::to_string(error) + ")";
+                      std::to_string(pair.library) + " cannot be opened (error " +
+                      std::to_string(error) + ")";
                 ::CloseHandle(reservation);
                 return nullptr;
             }
             return std::make_unique<WineLine>(pair, reservation, std::move(peer));
         }
         if (Clock::now() >= deadline) {
-            why = "all " + std::to_string(pairs.size()) + " test lines in VORIN_TEST_LINES stayed in use for " +
-                  std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kReserveWait).count()) + " s";
+            why = "all " + std::to_string(pairs.size()) +
+                  " test lines in VORIN_TEST_LINES stayed in use for " +
+                  std::to_string(
+                      std::chrono::duration_cast<std::chrono::seconds>(kReserveWait).count()) +
+                  " s";
             return nullptr;
         }
         ::Sleep(50);

@@ -32,8 +32,10 @@ public:
     Event& Finished() override { return *finished_; }
     void Join() override {
         // A body that destroys its own thread object must not join itself.
-        if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-        else if (thread_.joinable()) thread_.detach();
+        if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+            thread_.join();
+        else if (thread_.joinable())
+            thread_.detach();
     }
 
 private:
@@ -46,8 +48,9 @@ struct NiceClass {
     PriorityClass cls;
 };
 constexpr NiceClass kClasses[] = {
-    {19, PriorityClass::Idle},  {10, PriorityClass::BelowNormal}, {0, PriorityClass::Normal},
-    {-5, PriorityClass::AboveNormal}, {-10, PriorityClass::High}, {-20, PriorityClass::Realtime},
+    {19, PriorityClass::Idle},  {10, PriorityClass::BelowNormal},
+    {0, PriorityClass::Normal}, {-5, PriorityClass::AboveNormal},
+    {-10, PriorityClass::High}, {-20, PriorityClass::Realtime},
 };
 
 }  // namespace

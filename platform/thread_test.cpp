@@ -54,7 +54,8 @@ TEST(ProcessPriority, ClassRoundTrip) {
     PriorityClass original = PriorityClass::Other;
     ASSERT_TRUE(GetProcessPriorityClass(original)) << "error " << LastError();
     if (!SetProcessPriorityClass(PriorityClass::High)) {
-        GTEST_SKIP() << "raising the process priority is not allowed here (error " << LastError() << ")";
+        GTEST_SKIP() << "raising the process priority is not allowed here (error " << LastError()
+                     << ")";
     }
     PriorityClass now = PriorityClass::Other;
     ASSERT_TRUE(GetProcessPriorityClass(now));

@@ -17,9 +17,7 @@ public:
     Win32Thread(std::function<void()> body, std::unique_ptr<Event> finished)
         : body_(std::move(body)), finished_(std::move(finished)) {}
 
-    ~Win32Thread() override {
-        Join();
-    }
+    ~Win32Thread() override { Join(); }
     Win32Thread(const Win32Thread&) = delete;
     Win32Thread& operator=(const Win32Thread&) = delete;
 

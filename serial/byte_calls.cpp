@@ -40,7 +40,8 @@ int32_t ByteCall(Direction direction, uint8_t out, uint8_t* in) {
     platform::Event* ready = mb.ready.load();
 
     if (WaitCancelOrReady(cancel, ready) == Wait::Ready) {
-        platform::Event* request = direction == Direction::Write ? mb.writeRequest.load() : mb.readRequest.load();
+        platform::Event* request =
+            direction == Direction::Write ? mb.writeRequest.load() : mb.readRequest.load();
         if (direction == Direction::Write) mb.transmit.store(out);
         if (!ready->Reset()) {
             StoreError(text::kEventReset, platform::LastError());
@@ -61,8 +62,9 @@ int32_t ByteCall(Direction direction, uint8_t out, uint8_t* in) {
         StoreError(text::kWaitFailed, platform::LastError());
     }
     if (!ready || !ready->Set()) {
-        StoreError(direction == Direction::Write ? text::kEventSignal.c_str() : text::kEventReset.c_str(),
-                   ready ? platform::LastError() : platform::kErrInvalidHandle);
+        StoreError(
+            direction == Direction::Write ? text::kEventSignal.c_str() : text::kEventReset.c_str(),
+            ready ? platform::LastError() : platform::kErrInvalidHandle);
         result = 0;
     }
     return result;

@@ -41,7 +41,8 @@ consteval Cp1250Text<N> ToCp1250(const char (&utf8)[N]) {
             continue;
         }
         if ((c & 0xE0) != 0xC0 || i + 2 >= N) throw "only two-byte UTF-8 letters are expected";
-        char16_t u = static_cast<char16_t>(((c & 0x1F) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F));
+        char16_t u = static_cast<char16_t>(((c & 0x1F) << 6) |
+                                           (static_cast<unsigned char>(utf8[i + 1]) & 0x3F));
         bool found = false;
         for (const auto& l : detail::kPolish) {
             if (l.unicode == u) {

@@ -53,7 +53,8 @@ int32_t InitializePort(uint8_t port, uint32_t speed, uint16_t writeTimeout, uint
     return result;
 }
 
-int32_t pInitializePort(uint8_t port, uint32_t speed, uint16_t writeTimeout, uint16_t readTimeout, uint8_t parity) {
+int32_t pInitializePort(uint8_t port, uint32_t speed, uint16_t writeTimeout, uint16_t readTimeout,
+                        uint8_t parity) {
     TheLibrary().paritySelector.store(parity);
     return InitializePort(port, speed, writeTimeout, readTimeout);
 }
@@ -101,10 +102,22 @@ uint8_t UstawKanal(uint8_t channel) {
     LC dtr, rts;
     switch (channel) {
     case 0:
-    case 1: dtr = LC::ClearDtr; rts = LC::SetRts; break;
-    case 2: dtr = LC::SetDtr; rts = LC::SetRts; break;
-    case 3: dtr = LC::ClearDtr; rts = LC::ClearRts; break;
-    case 4: dtr = LC::SetDtr; rts = LC::ClearRts; break;
+    case 1:
+        dtr = LC::ClearDtr;
+        rts = LC::SetRts;
+        break;
+    case 2:
+        dtr = LC::SetDtr;
+        rts = LC::SetRts;
+        break;
+    case 3:
+        dtr = LC::ClearDtr;
+        rts = LC::ClearRts;
+        break;
+    case 4:
+        dtr = LC::SetDtr;
+        rts = LC::ClearRts;
+        break;
     default: return 0;
     }
     if (!Escape(dtr)) return 0;
@@ -116,7 +129,8 @@ uint8_t ModemStatus(void) {
     TComm* port = Current();
     uint32_t ms = 0;
     if (!port || !port->IsOpen() || port->PortHandle()->GetModemStatus(ms) != 0) return 0;
-    return static_cast<uint8_t>(ms & (platform::kMsCts | platform::kMsDsr | platform::kMsRing | platform::kMsRlsd));
+    return static_cast<uint8_t>(
+        ms & (platform::kMsCts | platform::kMsDsr | platform::kMsRing | platform::kMsRlsd));
 }
 
 uint8_t CharSent(void) {

@@ -257,7 +257,8 @@ TEST_F(Line, SpeedAndParityChangesKeepTheLineWorking) {
 
 TEST_F(Line, CloseFromAnotherThreadEndsAWriteWithoutTimeout) {
     if (vorin::platform::RunningUnderWine())
-        GTEST_SKIP() << "under Wine the line only fills after megabytes (about 15 s): too slow for the suite";
+        GTEST_SKIP() << "under Wine the line only fills after megabytes (about 15 s): too slow for "
+                        "the suite";
     // Write timeout 0: a write that the line holds back has no bound of its
     // own. The peer reads nothing, so the line fills up and a write blocks.
     ASSERT_EQ(Open(0, 3), 0);

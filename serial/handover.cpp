@@ -2,7 +2,8 @@
 
 namespace vorin::serial {
 
-HandOver::HandOver() : pending_(platform::Event::Create(false)), done_(platform::Event::Create(false)) {}
+HandOver::HandOver()
+    : pending_(platform::Event::Create(false)), done_(platform::Event::Create(false)) {}
 
 bool HandOver::Post(std::function<void()> call, platform::Event& stop) {
     {

@@ -31,7 +31,8 @@ void RestoreProcessPriority() {
         StoreErrorCode(platform::LastError());
         return;
     }
-    if (lib.savedPriority && current != *lib.savedPriority) platform::SetProcessPriorityClass(*lib.savedPriority);
+    if (lib.savedPriority && current != *lib.savedPriority)
+        platform::SetProcessPriorityClass(*lib.savedPriority);
 }
 
 }  // namespace vorin::serial

@@ -35,7 +35,7 @@ struct Library {
     // that a close from a second thread is well-defined. The byte calls do
     // not take it: a close must be able to end a byte call that waits.
     std::recursive_mutex control;
-    bool opened = false;                  // set by the first InitializePort, never cleared
+    bool opened = false;  // set by the first InitializePort, never cleared
     std::atomic<uint8_t> paritySelector{2};
     std::atomic<uint8_t> ctsFlow{1};
     std::optional<platform::PriorityClass> savedPriority;

@@ -15,9 +15,9 @@ using platform::SetLastError;
 
 int32_t ParityFromSelector(uint8_t selector) {
     switch (selector) {
-    case 0: return 0;  // NOPARITY
-    case 1: return 1;  // ODDPARITY
-    default: return 2; // EVENPARITY
+    case 0: return 0;   // NOPARITY
+    case 1: return 1;   // ODDPARITY
+    default: return 2;  // EVENPARITY
     }
 }
 
@@ -25,7 +25,8 @@ TComm::TComm() : parity(ParityFromSelector(TheLibrary().paritySelector.load())) 
 
 TComm::~TComm() { Close(); }
 
-int32_t TComm::Configure(uint8_t port, uint32_t newSpeed, uint16_t newWriteTimeout, uint16_t newReadTimeout) {
+int32_t TComm::Configure(uint8_t port, uint32_t newSpeed, uint16_t newWriteTimeout,
+                         uint16_t newReadTimeout) {
     SetLastError(0);
     port_ = port;
     speed = newSpeed;
@@ -68,7 +69,8 @@ int32_t TComm::Open() {
     if (!IsOpen()) return result;
 
     events_ = std::make_unique<TZdarzeniaCommThread>(
-        *handle_, eventSet, [this](TZdarzeniaCommThread& worker, uint32_t mask) { DispatchEvents(worker, mask); });
+        *handle_, eventSet,
+        [this](TZdarzeniaCommThread& worker, uint32_t mask) { DispatchEvents(worker, mask); });
     transfer_ = std::make_unique<TZapisOdczytThread>(*this);
 
     result = ApplyState();
@@ -282,7 +284,8 @@ uint32_t TComm::ReadBlock(uint8_t* buffer, uint32_t count) {
 
 void TComm::DispatchEvents(TZdarzeniaCommThread&, uint32_t mask) {
     if (IsOpen()) handle_->ClearErrors(lineErrors);
-    for (uint32_t kind : {platform::kEvRxChar, platform::kEvRxFlag, platform::kEvTxEmpty, platform::kEvErr})
+    for (uint32_t kind :
+         {platform::kEvRxChar, platform::kEvRxFlag, platform::kEvTxEmpty, platform::kEvErr})
         if (mask & kind) LineEvent(kind);
 }
 
@@ -293,9 +296,12 @@ void TComm::LineEvent(uint32_t kind) {
         const char* text;
     };
     const LineError errors[] = {
-        {platform::kCeBreak, text::kCeBreak.c_str()},       {platform::kCeFrame, text::kCeFrame.c_str()},
-        {platform::kCeOverrun, text::kCeOverrun.c_str()},   {platform::kCeRxOver, text::kCeRxOver.c_str()},
-        {platform::kCeRxParity, text::kCeRxParity.c_str()}, {platform::kCeTxFull, text::kCeTxFull.c_str()},
+        {platform::kCeBreak, text::kCeBreak.c_str()},
+        {platform::kCeFrame, text::kCeFrame.c_str()},
+        {platform::kCeOverrun, text::kCeOverrun.c_str()},
+        {platform::kCeRxOver, text::kCeRxOver.c_str()},
+        {platform::kCeRxParity, text::kCeRxParity.c_str()},
+        {platform::kCeTxFull, text::kCeTxFull.c_str()},
     };
     for (const auto& e : errors)
         if (lineErrors & e.bit) StoreError(e.text, static_cast<int32_t>(e.bit));

@@ -22,8 +22,11 @@ namespace {
 TEST(Texts, AreWindows1250) {
     // ł ó ź ż ę ą ć ś ń, and their capitals, as the single bytes of cp1250.
     constexpr auto t = ToCp1250("łóźżęąćśń ŁÓŹŻĘĄĆŚŃ");
-    EXPECT_STREQ(t.c_str(), "\xB3\xF3\x9F\xBF\xEA\xB9\xE6\x9C\xF1 \xA3\xD3\x8F\xAF\xCA\xA5\xC6\x8C\xD1");
-    EXPECT_STREQ(text::kTimeoutsRead.c_str(), " B\xB3\xB9" "d odczytu aktualnych czas\xF3w.");
+    EXPECT_STREQ(t.c_str(),
+                 "\xB3\xF3\x9F\xBF\xEA\xB9\xE6\x9C\xF1 \xA3\xD3\x8F\xAF\xCA\xA5\xC6\x8C\xD1");
+    EXPECT_STREQ(text::kTimeoutsRead.c_str(),
+                 " B\xB3\xB9"
+                 "d odczytu aktualnych czas\xF3w.");
     // The longest text fits the 52 bytes a caller's buffer must hold.
     EXPECT_LE(text::kInvalidHandle.size, 51u);
     EXPECT_LE(text::kCeRxParity.size, 51u);
@@ -99,9 +102,8 @@ TEST(HandOver, RunsOnTheServingThreadAndWithdrawsOnStop) {
     auto stop = platform::Event::Create(false);
     std::atomic<std::thread::id> ranOn{};
     std::atomic<bool> posted{false};
-    std::thread worker([&] {
-        posted = h.Post([&] { ranOn = std::this_thread::get_id(); }, *stop);
-    });
+    std::thread worker(
+        [&] { posted = h.Post([&] { ranOn = std::this_thread::get_id(); }, *stop); });
     platform::Event* pending[] = {h.Pending()};
     ASSERT_EQ(platform::WaitAny(pending, 1, 5000), 0);
     EXPECT_TRUE(h.Serve());

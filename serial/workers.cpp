@@ -40,7 +40,8 @@ void WorkerThread::Join() {
 
 // ---- events worker ----------------------------------------------------------
 
-TZdarzeniaCommThread::TZdarzeniaCommThread(platform::SerialDevice& port, uint16_t eventSet, Handler handler)
+TZdarzeniaCommThread::TZdarzeniaCommThread(platform::SerialDevice& port, uint16_t eventSet,
+                                           Handler handler)
     : port_(port), handler_(std::move(handler)) {
     RaiseProcessPriority();
     if (!stop_) return;

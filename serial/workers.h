@@ -17,8 +17,9 @@ class TComm;
 
 // Bits of a port object's event set, by position, and their comm event kinds.
 inline constexpr uint32_t kEventKinds[9] = {
-    platform::kEvBreak, platform::kEvCts,    platform::kEvDsr,    platform::kEvErr,     platform::kEvRing,
-    platform::kEvRlsd,  platform::kEvRxChar, platform::kEvRxFlag, platform::kEvTxEmpty,
+    platform::kEvBreak,  platform::kEvCts,    platform::kEvDsr,
+    platform::kEvErr,    platform::kEvRing,   platform::kEvRlsd,
+    platform::kEvRxChar, platform::kEvRxFlag, platform::kEvTxEmpty,
 };
 uint32_t CommMaskOf(uint16_t eventSet);
 

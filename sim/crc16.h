@@ -10,23 +10,24 @@
 namespace vorin::sim {
 
 inline constexpr std::array<uint16_t, 256> kCrc16ArcTable = [] {
-  std::array<uint16_t, 256> table{};
-  for (unsigned i = 0; i < 256; ++i) {
-    uint16_t crc = static_cast<uint16_t>(i);
-    for (int bit = 0; bit < 8; ++bit)
-      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    table[i] = crc;
-  }
-  return table;
+    std::array<uint16_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        uint16_t crc = static_cast<uint16_t>(i);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
+        table[i] = crc;
+    }
+    return table;
 }();
 
 inline constexpr uint16_t crc16_arc_update(uint16_t crc, uint8_t byte) {
-  return static_cast<uint16_t>((crc >> 8) ^ kCrc16ArcTable[(crc ^ byte) & 0xFF]);
+    return static_cast<uint16_t>((crc >> 8) ^ kCrc16ArcTable[(crc ^ byte) & 0xFF]);
 }
 
 inline constexpr uint16_t crc16_arc(const uint8_t* data, size_t size, uint16_t crc = 0) {
-  for (size_t i = 0; i < size; ++i) crc = crc16_arc_update(crc, data[i]);
-  return crc;
+    for (size_t i = 0; i < size; ++i) crc = crc16_arc_update(crc, data[i]);
+    return crc;
 }
 
 static_assert(kCrc16ArcTable[1] == 0xC0C1 && kCrc16ArcTable[255] == 0x4040);

@@ -17,93 +17,94 @@ std::string failed(const char* what) { return std::string(what) + ": " + std::st
 }  // namespace
 
 bool PtyLine::open(std::string& error) {
-  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0) return error = failed("posix_openpt"), false;
-  if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-    return error = failed("grantpt/unlockpt"), close(), false;
-  char name[PATH_MAX];
-  if (::ptsname_r(master_, name, sizeof name) != 0) return error = failed("ptsname"), close(), false;
-  slave_path_ = name;
-  // A pty whose last slave closes hangs up: the master then reads EIO and a
-  // host that reopens finds data and settings gone. Holding one slave open
-  // ourselves keeps the line up; host opens and closes are seen through
-  // inotify instead.
-  slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave_ < 0) return error = failed(name), close(), false;
-  if (!set_line_9600(&error)) return close(), false;
-  int flags = ::fcntl(master_, F_GETFL);
-  if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0)
-    return error = failed("fcntl"), close(), false;
-  watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (watch_ >= 0 && ::inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
-    ::close(watch_);
-    watch_ = -1;
-  }
-  return true;
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0) return error = failed("posix_openpt"), false;
+    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+        return error = failed("grantpt/unlockpt"), close(), false;
+    char name[PATH_MAX];
+    if (::ptsname_r(master_, name, sizeof name) != 0)
+        return error = failed("ptsname"), close(), false;
+    slave_path_ = name;
+    // A pty whose last slave closes hangs up: the master then reads EIO and a
+    // host that reopens finds data and settings gone. Holding one slave open
+    // ourselves keeps the line up; host opens and closes are seen through
+    // inotify instead.
+    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0) return error = failed(name), close(), false;
+    if (!set_line_9600(&error)) return close(), false;
+    int flags = ::fcntl(master_, F_GETFL);
+    if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0)
+        return error = failed("fcntl"), close(), false;
+    watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ >= 0 && ::inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
+        ::close(watch_);
+        watch_ = -1;
+    }
+    return true;
 }
 
 void PtyLine::close() {
-  for (int* fd : {&watch_, &slave_, &master_}) {
-    if (*fd >= 0) ::close(*fd);
-    *fd = -1;
-  }
-  hosts_ = 0;
+    for (int* fd : {&watch_, &slave_, &master_}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+    hosts_ = 0;
 }
 
 // A pty has no baud rate and drops parity, but a host that opens at 38400
 // with even parity needs a real change to apply: a request that changes
 // nothing but parity is refused on a pty. 9600 makes every open a change.
 bool PtyLine::set_line_9600(std::string* error) {
-  termios t{};
-  // Settings made through the master apply to the slave side.
-  if (::tcgetattr(master_, &t) != 0) {
-    if (error) *error = failed("tcgetattr");
-    return false;
-  }
-  ::cfmakeraw(&t);
-  t.c_cflag |= CLOCAL | CREAD;
-  ::cfsetispeed(&t, B9600);
-  ::cfsetospeed(&t, B9600);
-  if (::tcsetattr(master_, TCSANOW, &t) != 0) {
-    if (error) *error = failed("tcsetattr");
-    return false;
-  }
-  return true;
+    termios t{};
+    // Settings made through the master apply to the slave side.
+    if (::tcgetattr(master_, &t) != 0) {
+        if (error) *error = failed("tcgetattr");
+        return false;
+    }
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    ::cfsetispeed(&t, B9600);
+    ::cfsetospeed(&t, B9600);
+    if (::tcsetattr(master_, TCSANOW, &t) != 0) {
+        if (error) *error = failed("tcsetattr");
+        return false;
+    }
+    return true;
 }
 
 PtyLine::HostEvents PtyLine::take_host_events() {
-  HostEvents events;
-  alignas(inotify_event) char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(watch_, buffer, sizeof buffer);
-    if (n <= 0) break;
-    for (ssize_t at = 0; at < n;) {
-      const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
-      if (e->mask & IN_OPEN) ++events.opened, ++hosts_;
-      if (e->mask & IN_CLOSE) ++events.closed, hosts_ = hosts_ > 0 ? hosts_ - 1 : 0;
-      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    HostEvents events;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(watch_, buffer, sizeof buffer);
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (e->mask & IN_OPEN) ++events.opened, ++hosts_;
+            if (e->mask & IN_CLOSE) ++events.closed, hosts_ = hosts_ > 0 ? hosts_ - 1 : 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
     }
-  }
-  events.present = hosts_ > 0;
-  return events;
+    events.present = hosts_ > 0;
+    return events;
 }
 
 void PtyLine::reset_after_close() {
-  ::tcflush(slave_, TCIFLUSH);
-  ::ioctl(slave_, TIOCNXCL);
-  set_line_9600(nullptr);
+    ::tcflush(slave_, TCIFLUSH);
+    ::ioctl(slave_, TIOCNXCL);
+    set_line_9600(nullptr);
 }
 
 ssize_t PtyLine::read(uint8_t* buffer, size_t size) {
-  const ssize_t n = ::read(master_, buffer, size);
-  if (n >= 0) return n;
-  return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
+    const ssize_t n = ::read(master_, buffer, size);
+    if (n >= 0) return n;
+    return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
 }
 
 ssize_t PtyLine::write(const uint8_t* data, size_t size) {
-  const ssize_t n = ::write(master_, data, size);
-  if (n >= 0) return n;
-  return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
+    const ssize_t n = ::write(master_, data, size);
+    if (n >= 0) return n;
+    return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
 }
 
 }  // namespace vorin::sim

@@ -37,532 +37,543 @@ constexpr int kAnswerMs = 2000;  // bound for an answer that must come
 constexpr int kQuietMs = 300;    // how long silence is watched for
 
 uint16_t host_crc(const uint8_t* data, size_t size, uint16_t crc = 0) {
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-  }
-  return crc;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return crc;
 }
 
 Bytes make_image() {
-  Bytes image(kBlocks * 256);
-  std::mt19937 random(437);
-  for (auto& b : image) b = static_cast<uint8_t>(random());
-  std::fill(image.begin() + 3 * 256, image.begin() + 4 * 256, 0);  // blank blocks travel too
-  return image;
+    Bytes image(kBlocks * 256);
+    std::mt19937 random(437);
+    for (auto& b : image) b = static_cast<uint8_t>(random());
+    std::fill(image.begin() + 3 * 256, image.begin() + 4 * 256, 0);  // blank blocks travel too
+    return image;
 }
 
 std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 fs::path bin_dir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 
 class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "vorin-sim-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "vorin-sim-test-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
 
- private:
-  fs::path path_;
+private:
+    fs::path path_;
 };
 
 // One vorin-sim process: its stdout's first line is the device path, its
 // stderr goes to a file the test reads.
 class Sim {
- public:
-  Sim(const TempDir& dir, std::vector<std::string> args) : log_(dir.path() / "sim.log") {
-    const std::string exe = (bin_dir() / "vorin-sim").string();
-    args.insert(args.begin(), exe);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    EXPECT_EQ(pipe(out), 0);
-    const int log = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ == 0) {
-      // A test killed by its timeout must not leave a simulator behind.
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (getppid() != parent) _exit(127);
-      dup2(out[1], 1);
-      dup2(log, 2);
-      close(out[0]);
-      close(out[1]);
-      execv(exe.c_str(), argv.data());
-      _exit(127);
+public:
+    Sim(const TempDir& dir, std::vector<std::string> args) : log_(dir.path() / "sim.log") {
+        const std::string exe = (bin_dir() / "vorin-sim").string();
+        args.insert(args.begin(), exe);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int out[2];
+        EXPECT_EQ(pipe(out), 0);
+        const int log = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            // A test killed by its timeout must not leave a simulator behind.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) _exit(127);
+            dup2(out[1], 1);
+            dup2(log, 2);
+            close(out[0]);
+            close(out[1]);
+            execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+        EXPECT_GT(pid_, 0);
+        close(log);
+        close(out[1]);
+        stdout_ = out[0];
+        path_ = read_line(5000);
     }
-    EXPECT_GT(pid_, 0);
-    close(log);
-    close(out[1]);
-    stdout_ = out[0];
-    path_ = read_line(5000);
-  }
-  ~Sim() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
+    ~Sim() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (stdout_ >= 0) close(stdout_);
     }
-    if (stdout_ >= 0) close(stdout_);
-  }
 
-  const std::string& path() const { return path_; }
-  std::string log() const { return read_file(log_); }
+    const std::string& path() const { return path_; }
+    std::string log() const { return read_file(log_); }
 
-  // Waits (bounded) until the log holds text.
-  bool log_shows(const std::string& text, int ms = kAnswerMs) const {
-    for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
-      if (log().find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Waits (bounded) until the log holds text.
+    bool log_shows(const std::string& text, int ms = kAnswerMs) const {
+        for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
+            if (log().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return log().find(text) != std::string::npos;
     }
-    return log().find(text) != std::string::npos;
-  }
 
-  // Exit status once the process ends within ms, or -1 (it is then killed).
-  int wait_exit(int ms = 5000) {
-    for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Exit status once the process ends within ms, or -1 (it is then killed).
+    int wait_exit(int ms = 5000) {
+        for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
     }
-    return -1;
-  }
-  int stop(int signal = SIGTERM) {
-    kill(pid_, signal);
-    return wait_exit();
-  }
-
- private:
-  std::string read_line(int ms) {
-    std::string line;
-    for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
-      pollfd p{stdout_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      char c;
-      if (read(stdout_, &c, 1) != 1 || c == '\n') break;
-      line += c;
+    int stop(int signal = SIGTERM) {
+        kill(pid_, signal);
+        return wait_exit();
     }
-    return line;
-  }
 
-  fs::path log_;
-  pid_t pid_ = -1;
-  int stdout_ = -1;
-  std::string path_;
+private:
+    std::string read_line(int ms) {
+        std::string line;
+        for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
+            pollfd p{stdout_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            char c;
+            if (read(stdout_, &c, 1) != 1 || c == '\n') break;
+            line += c;
+        }
+        return line;
+    }
+
+    fs::path log_;
+    pid_t pid_ = -1;
+    int stdout_ = -1;
+    std::string path_;
 };
 
 // The host end: a raw line, every read bounded.
 class Host {
- public:
-  static constexpr int kTimeout = -1;
-  static constexpr int kLineGone = -2;
+public:
+    static constexpr int kTimeout = -1;
+    static constexpr int kLineGone = -2;
 
-  explicit Host(const std::string& path) {
-    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    EXPECT_GE(fd_, 0) << path << ": " << std::strerror(errno);
-    termios t{};
-    if (fd_ >= 0 && tcgetattr(fd_, &t) == 0) {
-      cfmakeraw(&t);
-      cfsetispeed(&t, B38400);
-      cfsetospeed(&t, B38400);
-      tcsetattr(fd_, TCSANOW, &t);
+    explicit Host(const std::string& path) {
+        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_GE(fd_, 0) << path << ": " << std::strerror(errno);
+        termios t{};
+        if (fd_ >= 0 && tcgetattr(fd_, &t) == 0) {
+            cfmakeraw(&t);
+            cfsetispeed(&t, B38400);
+            cfsetospeed(&t, B38400);
+            tcsetattr(fd_, TCSANOW, &t);
+        }
     }
-  }
-  ~Host() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int fd() const { return fd_; }
-
-  void write_all(const Bytes& bytes) {
-    size_t done = 0;
-    for (auto end = Clock::now() + std::chrono::seconds(2); done < bytes.size() && Clock::now() < end;) {
-      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n > 0) done += static_cast<size_t>(n);
-      else if (n < 0 && errno != EAGAIN) break;
-      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ~Host() {
+        if (fd_ >= 0) close(fd_);
     }
-    EXPECT_EQ(done, bytes.size());
-  }
-  int read_byte(int ms = kAnswerMs) {
-    pollfd p{fd_, POLLIN, 0};
-    const int ready = poll(&p, 1, ms);
-    if (ready == 0) return kTimeout;
-    uint8_t b;
-    const ssize_t n = ::read(fd_, &b, 1);
-    if (n == 1) return b;
-    return (n < 0 && errno == EAGAIN) ? kTimeout : kLineGone;
-  }
+    int fd() const { return fd_; }
 
- private:
-  int fd_ = -1;
+    void write_all(const Bytes& bytes) {
+        size_t done = 0;
+        for (auto end = Clock::now() + std::chrono::seconds(2);
+             done < bytes.size() && Clock::now() < end;) {
+            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            if (n > 0)
+                done += static_cast<size_t>(n);
+            else if (n < 0 && errno != EAGAIN)
+                break;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_EQ(done, bytes.size());
+    }
+    int read_byte(int ms = kAnswerMs) {
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = poll(&p, 1, ms);
+        if (ready == 0) return kTimeout;
+        uint8_t b;
+        const ssize_t n = ::read(fd_, &b, 1);
+        if (n == 1) return b;
+        return (n < 0 && errno == EAGAIN) ? kTimeout : kLineGone;
+    }
+
+private:
+    int fd_ = -1;
 };
 
 struct Answers {
-  int ack = Host::kTimeout, half = Host::kTimeout, last = Host::kTimeout;
+    int ack = Host::kTimeout, half = Host::kTimeout, last = Host::kTimeout;
 };
 
 // One block as the loader sends it; stops at the first answer that is not
 // the expected one, as a host must.
 Answers send_block(Host& host, unsigned number, const uint8_t* data, bool wrong_crc = false) {
-  Answers a;
-  Bytes first{uint8_t(number >> 8), uint8_t(number & 0xFF)};
-  first.insert(first.end(), data, data + 128);
-  Bytes second(data + 128, data + 256);
-  uint16_t crc = host_crc(second.data(), 128, host_crc(first.data(), first.size()));
-  if (wrong_crc) crc ^= 0x0100;
-  second.push_back(uint8_t(crc >> 8));
-  second.push_back(uint8_t(crc & 0xFF));
-  host.write_all({0x1B, 0x01});
-  if ((a.ack = host.read_byte()) != 0x06) return a;
-  host.write_all(first);
-  if ((a.half = host.read_byte()) != 0x00) return a;
-  host.write_all(second);
-  a.last = host.read_byte();
-  return a;
+    Answers a;
+    Bytes first{uint8_t(number >> 8), uint8_t(number & 0xFF)};
+    first.insert(first.end(), data, data + 128);
+    Bytes second(data + 128, data + 256);
+    uint16_t crc = host_crc(second.data(), 128, host_crc(first.data(), first.size()));
+    if (wrong_crc) crc ^= 0x0100;
+    second.push_back(uint8_t(crc >> 8));
+    second.push_back(uint8_t(crc & 0xFF));
+    host.write_all({0x1B, 0x01});
+    if ((a.ack = host.read_byte()) != 0x06) return a;
+    host.write_all(first);
+    if ((a.half = host.read_byte()) != 0x00) return a;
+    host.write_all(second);
+    a.last = host.read_byte();
+    return a;
 }
 
 void expect_accepted(Host& host, const Bytes& image, unsigned index) {
-  const Answers a = send_block(host, kFirst + index, &image[index * 256]);
-  EXPECT_EQ(a.ack, 0x06) << "block " << kFirst + index;
-  EXPECT_EQ(a.half, 0x00) << "block " << kFirst + index;
-  EXPECT_EQ(a.last, 0x00) << "block " << kFirst + index;
+    const Answers a = send_block(host, kFirst + index, &image[index * 256]);
+    EXPECT_EQ(a.ack, 0x06) << "block " << kFirst + index;
+    EXPECT_EQ(a.half, 0x00) << "block " << kFirst + index;
+    EXPECT_EQ(a.last, 0x00) << "block " << kFirst + index;
 }
 
 TEST(SimCrc, CatalogueCheckValues) {
-  const char* check = "123456789";
-  const auto* bytes = reinterpret_cast<const uint8_t*>(check);
-  EXPECT_EQ(host_crc(bytes, 9), 0xBB3D);
-  EXPECT_EQ(vorin::sim::crc16_arc(bytes, 9), 0xBB3D);
-  const uint8_t block320[] = {0x01, 0x40};
-  EXPECT_EQ(vorin::sim::crc16_arc(block320, 2), 0x6000);
-  const Bytes image = make_image();
-  EXPECT_EQ(vorin::sim::crc16_arc(image.data(), image.size()), host_crc(image.data(), image.size()));
+    const char* check = "123456789";
+    const auto* bytes = reinterpret_cast<const uint8_t*>(check);
+    EXPECT_EQ(host_crc(bytes, 9), 0xBB3D);
+    EXPECT_EQ(vorin::sim::crc16_arc(bytes, 9), 0xBB3D);
+    const uint8_t block320[] = {0x01, 0x40};
+    EXPECT_EQ(vorin::sim::crc16_arc(block320, 2), 0x6000);
+    const Bytes image = make_image();
+    EXPECT_EQ(vorin::sim::crc16_arc(image.data(), image.size()),
+              host_crc(image.data(), image.size()));
 }
 
 TEST(SimUpload, FullUploadDumpsTheImageAndManagesTheLink) {
-  TempDir dir;
-  const fs::path dump = dir.path() / "dump.bin", link = dir.path() / "ttyVORIN";
-  Sim sim(dir, {"--dump", dump.string(), "--link", link.string()});
-  ASSERT_EQ(sim.path().rfind("/dev/pts/", 0), 0u) << sim.path();
-  EXPECT_EQ(fs::read_symlink(link).string(), sim.path());
-  const Bytes image = make_image();
-  {
-    Host host(link.string());
-    for (unsigned b = 0; b < kBlocks; ++b) expect_accepted(host, image, b);
-    // Written before the last status byte went out.
+    TempDir dir;
+    const fs::path dump = dir.path() / "dump.bin", link = dir.path() / "ttyVORIN";
+    Sim sim(dir, {"--dump", dump.string(), "--link", link.string()});
+    ASSERT_EQ(sim.path().rfind("/dev/pts/", 0), 0u) << sim.path();
+    EXPECT_EQ(fs::read_symlink(link).string(), sim.path());
+    const Bytes image = make_image();
+    {
+        Host host(link.string());
+        for (unsigned b = 0; b < kBlocks; ++b) expect_accepted(host, image, b);
+        // Written before the last status byte went out.
+        EXPECT_EQ(read_file(dump), std::string(image.begin(), image.end()));
+    }
+    EXPECT_EQ(sim.stop(), 0);
     EXPECT_EQ(read_file(dump), std::string(image.begin(), image.end()));
-  }
-  EXPECT_EQ(sim.stop(), 0);
-  EXPECT_EQ(read_file(dump), std::string(image.begin(), image.end()));
-  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-  const std::string log = sim.log();
-  EXPECT_NE(log.find("upload complete"), std::string::npos) << log;
-  EXPECT_NE(log.find("stored=144/144 accepted=144 requests=144 host_crc_errors=0 injected=0"),
-            std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    const std::string log = sim.log();
+    EXPECT_NE(log.find("upload complete"), std::string::npos) << log;
+    EXPECT_NE(log.find("stored=144/144 accepted=144 requests=144 host_crc_errors=0 injected=0"),
+              std::string::npos)
+        << log;
 }
 
 TEST(SimUpload, PartialUploadLeavesMissingBlocksErasedOnSigint) {
-  TempDir dir;
-  const fs::path dump = dir.path() / "dump.bin", link = dir.path() / "ttyVORIN";
-  fs::create_symlink("/dev/null", link);  // stale link of an earlier run
-  Sim sim(dir, {"--dump", dump.string(), "--link", link.string(), "--quiet"});
-  EXPECT_EQ(fs::read_symlink(link).string(), sim.path());
-  const Bytes image = make_image();
-  {
-    Host host(sim.path());
-    expect_accepted(host, image, 0);
-    expect_accepted(host, image, 143);
-    expect_accepted(host, image, 0);  // sent again: stored again, counted once
-  }
-  EXPECT_EQ(sim.stop(SIGINT), 0);
-  const std::string got = read_file(dump);
-  ASSERT_EQ(got.size(), 36864u);
-  EXPECT_EQ(got.substr(0, 256), std::string(image.begin(), image.begin() + 256));
-  EXPECT_EQ(got.substr(143 * 256), std::string(image.begin() + 143 * 256, image.end()));
-  EXPECT_EQ(got.substr(256, 142 * 256), std::string(142 * 256, '\xFF'));
-  EXPECT_NE(sim.log().find("stored=2/144 accepted=3"), std::string::npos) << sim.log();
-  EXPECT_EQ(sim.log().find("block 320 stored"), std::string::npos) << "--quiet logs blocks";
+    TempDir dir;
+    const fs::path dump = dir.path() / "dump.bin", link = dir.path() / "ttyVORIN";
+    fs::create_symlink("/dev/null", link);  // stale link of an earlier run
+    Sim sim(dir, {"--dump", dump.string(), "--link", link.string(), "--quiet"});
+    EXPECT_EQ(fs::read_symlink(link).string(), sim.path());
+    const Bytes image = make_image();
+    {
+        Host host(sim.path());
+        expect_accepted(host, image, 0);
+        expect_accepted(host, image, 143);
+        expect_accepted(host, image, 0);  // sent again: stored again, counted once
+    }
+    EXPECT_EQ(sim.stop(SIGINT), 0);
+    const std::string got = read_file(dump);
+    ASSERT_EQ(got.size(), 36864u);
+    EXPECT_EQ(got.substr(0, 256), std::string(image.begin(), image.begin() + 256));
+    EXPECT_EQ(got.substr(143 * 256), std::string(image.begin() + 143 * 256, image.end()));
+    EXPECT_EQ(got.substr(256, 142 * 256), std::string(142 * 256, '\xFF'));
+    EXPECT_NE(sim.log().find("stored=2/144 accepted=3"), std::string::npos) << sim.log();
+    EXPECT_EQ(sim.log().find("block 320 stored"), std::string::npos) << "--quiet logs blocks";
 }
 
 TEST(SimFaults, FirstAnswerReplacesTheAck) {
-  TempDir dir;
-  const Bytes image = make_image();
-  {
-    Sim sim(dir, {"--first-answer", "0x15", "--first-answer-at", "2"});
-    Host host(sim.path());
-    expect_accepted(host, image, 0);
-    const Answers nak = send_block(host, kFirst + 1, &image[256]);
-    EXPECT_EQ(nak.ack, 0x15);
-    // After a NAK the printer waits for a new request, not for a body.
-    expect_accepted(host, image, 1);
-    EXPECT_EQ(sim.stop(), 0);
-  }
-  {
-    Sim sim(dir, {"--first-answer", "1"});
-    Host host(sim.path());
-    EXPECT_EQ(send_block(host, kFirst, image.data()).ack, 0x01);
-    EXPECT_EQ(send_block(host, kFirst, image.data()).ack, 0x01);
-    EXPECT_EQ(sim.stop(), 0);
-    EXPECT_NE(sim.log().find("injected=2"), std::string::npos) << sim.log();
-  }
+    TempDir dir;
+    const Bytes image = make_image();
+    {
+        Sim sim(dir, {"--first-answer", "0x15", "--first-answer-at", "2"});
+        Host host(sim.path());
+        expect_accepted(host, image, 0);
+        const Answers nak = send_block(host, kFirst + 1, &image[256]);
+        EXPECT_EQ(nak.ack, 0x15);
+        // After a NAK the printer waits for a new request, not for a body.
+        expect_accepted(host, image, 1);
+        EXPECT_EQ(sim.stop(), 0);
+    }
+    {
+        Sim sim(dir, {"--first-answer", "1"});
+        Host host(sim.path());
+        EXPECT_EQ(send_block(host, kFirst, image.data()).ack, 0x01);
+        EXPECT_EQ(send_block(host, kFirst, image.data()).ack, 0x01);
+        EXPECT_EQ(sim.stop(), 0);
+        EXPECT_NE(sim.log().find("injected=2"), std::string::npos) << sim.log();
+    }
 }
 
 TEST(SimFaults, BlockStatusesAreInjectedTheGivenNumberOfTimes) {
-  TempDir dir;
-  const fs::path dump = dir.path() / "dump.bin";
-  const Bytes image = make_image();
-  {
-    Sim sim(dir, {"--dump", dump.string(), "--crc-error", "321:2", "--verify-error", "322"});
-    Host host(sim.path());
-    expect_accepted(host, image, 0);
-    EXPECT_EQ(send_block(host, kFirst + 1, &image[256]).last, 0x01);
-    EXPECT_EQ(send_block(host, kFirst + 1, &image[256]).last, 0x01);
-    expect_accepted(host, image, 1);
-    EXPECT_EQ(send_block(host, kFirst + 2, &image[512]).last, 0x02);
-    expect_accepted(host, image, 2);
-    EXPECT_EQ(sim.stop(), 0);
-    EXPECT_EQ(read_file(dump).substr(0, 768), std::string(image.begin(), image.begin() + 768));
-    EXPECT_NE(sim.log().find("stored=3/144 accepted=3 requests=6 host_crc_errors=0 injected=3"),
-              std::string::npos) << sim.log();
-  }
-  {
-    // Every block once: each block has its own count. Status 122 brings two
-    // more bytes, which the host reads after it.
-    Sim sim(dir, {"--status-after-block", "all:1:122", "--status-after-block", "320:1:7"});
-    Host host(sim.path());
-    EXPECT_EQ(send_block(host, kFirst, image.data()).last, 122);
-    EXPECT_EQ(host.read_byte(), 0x00);
-    EXPECT_EQ(host.read_byte(), 0x00);
-    EXPECT_EQ(send_block(host, kFirst, image.data()).last, 7);
-    expect_accepted(host, image, 0);
-    EXPECT_EQ(send_block(host, kFirst + 143, &image[143 * 256]).last, 122);
-    EXPECT_EQ(host.read_byte(), 0x00);
-    EXPECT_EQ(host.read_byte(), 0x00);
-    expect_accepted(host, image, 143);
-    EXPECT_EQ(sim.stop(), 0);
-  }
+    TempDir dir;
+    const fs::path dump = dir.path() / "dump.bin";
+    const Bytes image = make_image();
+    {
+        Sim sim(dir, {"--dump", dump.string(), "--crc-error", "321:2", "--verify-error", "322"});
+        Host host(sim.path());
+        expect_accepted(host, image, 0);
+        EXPECT_EQ(send_block(host, kFirst + 1, &image[256]).last, 0x01);
+        EXPECT_EQ(send_block(host, kFirst + 1, &image[256]).last, 0x01);
+        expect_accepted(host, image, 1);
+        EXPECT_EQ(send_block(host, kFirst + 2, &image[512]).last, 0x02);
+        expect_accepted(host, image, 2);
+        EXPECT_EQ(sim.stop(), 0);
+        EXPECT_EQ(read_file(dump).substr(0, 768), std::string(image.begin(), image.begin() + 768));
+        EXPECT_NE(sim.log().find("stored=3/144 accepted=3 requests=6 host_crc_errors=0 injected=3"),
+                  std::string::npos)
+            << sim.log();
+    }
+    {
+        // Every block once: each block has its own count. Status 122 brings two
+        // more bytes, which the host reads after it.
+        Sim sim(dir, {"--status-after-block", "all:1:122", "--status-after-block", "320:1:7"});
+        Host host(sim.path());
+        EXPECT_EQ(send_block(host, kFirst, image.data()).last, 122);
+        EXPECT_EQ(host.read_byte(), 0x00);
+        EXPECT_EQ(host.read_byte(), 0x00);
+        EXPECT_EQ(send_block(host, kFirst, image.data()).last, 7);
+        expect_accepted(host, image, 0);
+        EXPECT_EQ(send_block(host, kFirst + 143, &image[143 * 256]).last, 122);
+        EXPECT_EQ(host.read_byte(), 0x00);
+        EXPECT_EQ(host.read_byte(), 0x00);
+        expect_accepted(host, image, 143);
+        EXPECT_EQ(sim.stop(), 0);
+    }
 }
 
 TEST(SimFaults, StatusAfterHalfEndsTheRequest) {
-  TempDir dir;
-  const Bytes image = make_image();
-  Sim sim(dir, {"--status-after-half", "2", "--status-after-half-at", "321"});
-  Host host(sim.path());
-  expect_accepted(host, image, 0);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const Answers a = send_block(host, kFirst + 1, &image[256]);
-    EXPECT_EQ(a.ack, 0x06);
-    EXPECT_EQ(a.half, 0x02);
-  }
-  expect_accepted(host, image, 2);
-  EXPECT_EQ(sim.stop(), 0);
-  EXPECT_NE(sim.log().find("stray_bytes=0"), std::string::npos) << sim.log();
+    TempDir dir;
+    const Bytes image = make_image();
+    Sim sim(dir, {"--status-after-half", "2", "--status-after-half-at", "321"});
+    Host host(sim.path());
+    expect_accepted(host, image, 0);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const Answers a = send_block(host, kFirst + 1, &image[256]);
+        EXPECT_EQ(a.ack, 0x06);
+        EXPECT_EQ(a.half, 0x02);
+    }
+    expect_accepted(host, image, 2);
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_NE(sim.log().find("stray_bytes=0"), std::string::npos) << sim.log();
 }
 
 TEST(SimFaults, SilentAfterStopsAnsweringButKeepsReading) {
-  TempDir dir;
-  const Bytes image = make_image();
-  {
-    Sim sim(dir, {"--silent-after", "0"});
-    Host host(sim.path());
-    host.write_all({0x1B, 0x01});
-    EXPECT_EQ(host.read_byte(kQuietMs), Host::kTimeout);
-    EXPECT_EQ(sim.stop(), 0);
-  }
-  {
-    Sim sim(dir, {"--silent-after", "132"});  // ESC 0x01 and the first half
-    Host host(sim.path());
-    host.write_all({0x1B, 0x01});
-    EXPECT_EQ(host.read_byte(), 0x06);
-    host.write_all(Bytes(130, 0x01));
-    EXPECT_EQ(host.read_byte(kQuietMs), Host::kTimeout);
-    host.write_all(Bytes(130, 0x55));
-    EXPECT_EQ(host.read_byte(kQuietMs), Host::kTimeout);
-    EXPECT_EQ(sim.stop(), 0);
-    EXPECT_NE(sim.log().find("received=262 sent=1"), std::string::npos) << sim.log();
-  }
+    TempDir dir;
+    const Bytes image = make_image();
+    {
+        Sim sim(dir, {"--silent-after", "0"});
+        Host host(sim.path());
+        host.write_all({0x1B, 0x01});
+        EXPECT_EQ(host.read_byte(kQuietMs), Host::kTimeout);
+        EXPECT_EQ(sim.stop(), 0);
+    }
+    {
+        Sim sim(dir, {"--silent-after", "132"});  // ESC 0x01 and the first half
+        Host host(sim.path());
+        host.write_all({0x1B, 0x01});
+        EXPECT_EQ(host.read_byte(), 0x06);
+        host.write_all(Bytes(130, 0x01));
+        EXPECT_EQ(host.read_byte(kQuietMs), Host::kTimeout);
+        host.write_all(Bytes(130, 0x55));
+        EXPECT_EQ(host.read_byte(kQuietMs), Host::kTimeout);
+        EXPECT_EQ(sim.stop(), 0);
+        EXPECT_NE(sim.log().find("received=262 sent=1"), std::string::npos) << sim.log();
+    }
 }
 
 TEST(SimFaults, CloseAfterDropsTheLineAtTheNextRequest) {
-  TempDir dir;
-  const fs::path dump = dir.path() / "dump.bin", link = dir.path() / "ttyVORIN";
-  const Bytes image = make_image();
-  Sim sim(dir, {"--close-after", "2", "--dump", dump.string(), "--link", link.string()});
-  Host host(sim.path());
-  expect_accepted(host, image, 0);
-  expect_accepted(host, image, 1);
-  host.write_all({0x1B, 0x01});
-  EXPECT_EQ(host.read_byte(), Host::kLineGone);
-  EXPECT_EQ(sim.wait_exit(), 0);
-  const std::string got = read_file(dump);
-  EXPECT_EQ(got.substr(0, 512), std::string(image.begin(), image.begin() + 512));
-  EXPECT_EQ(got.substr(512, 256), std::string(256, '\xFF'));
-  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-}
-
-TEST(SimHostMistakes, AreAnsweredAsAPrinterWouldAndLogged) {
-  TempDir dir;
-  const Bytes image = make_image();
-  Sim sim(dir, {"--gap-timeout", "100"});
-  Host host(sim.path());
-  EXPECT_EQ(send_block(host, kFirst, image.data(), /*wrong_crc=*/true).last, 0x01);
-  EXPECT_TRUE(sim.log_shows("block 320: checksum"));
-  host.write_all({0x1B, 0x02});
-  EXPECT_EQ(host.read_byte(), 0x15);
-  EXPECT_TRUE(sim.log_shows("unknown command 0x02"));
-  EXPECT_EQ(send_block(host, 100, image.data()).half, 0x05);
-  EXPECT_TRUE(sim.log_shows("block number 100"));
-  EXPECT_EQ(send_block(host, 464, image.data()).half, 0x05);
-  // A first half one byte short: the printer waits for the last byte, then
-  // gives the request up.
-  host.write_all({0x1B, 0x01});
-  EXPECT_EQ(host.read_byte(), 0x06);
-  host.write_all(Bytes(129, 0x01));
-  EXPECT_EQ(host.read_byte(kQuietMs), Host::kTimeout);
-  EXPECT_TRUE(sim.log_shows("first half stopped after 129 of 130 bytes"));
-  host.write_all({0x33, 0x44, 0x55});
-  EXPECT_TRUE(sim.log_shows("3 byte(s) outside any request ignored (first 0x33)"));
-  expect_accepted(host, image, 0);
-  EXPECT_EQ(sim.stop(), 0);
-  EXPECT_NE(sim.log().find("stored=1/144 accepted=1 requests=6 host_crc_errors=1 injected=0 "
-                           "unknown_commands=1 bad_block_numbers=2 short_requests=1 stray_bytes=3"),
-            std::string::npos) << sim.log();
-}
-
-TEST(SimLine, HostMayCloseAndReopen) {
-  TempDir dir;
-  const Bytes image = make_image();
-  Sim sim(dir, {});
-  {
-    Host host(sim.path());
-    termios t{};
-    ASSERT_EQ(tcgetattr(host.fd(), &t), 0);
-    EXPECT_EQ(cfgetospeed(&t), B38400);  // the host's own setting
-    EXPECT_EQ(ioctl(host.fd(), TIOCEXCL), 0);
-    host.write_all({0x1B, 0x01});
-    EXPECT_EQ(host.read_byte(), 0x06);
-    host.write_all(Bytes(40, 0x01));  // the host goes away in mid-request
-  }
-  ASSERT_TRUE(sim.log_shows("host closed the line"));
-  EXPECT_TRUE(sim.log_shows("first half stopped after 40 of 130 bytes: the host closed the line"));
-  // The next host finds the line at 9600 baud, so that its 38400 is a change,
-  // and not locked by the first host's exclusive flag, even without root.
-  {
-    int fd = open(sim.path().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0);
-    termios t{};
-    ASSERT_EQ(tcgetattr(fd, &t), 0);
-    EXPECT_EQ(cfgetospeed(&t), B9600);
-    close(fd);
-    if (geteuid() == 0) {
-      chmod(sim.path().c_str(), 0666);
-      const pid_t child = fork();
-      if (child == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-        const int other = open(sim.path().c_str(), O_RDWR | O_NOCTTY);
-        _exit(other >= 0 ? 0 : (errno == EBUSY ? 1 : 2));
-      }
-      int status = 0;
-      waitpid(child, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    }
-  }
-  {
+    TempDir dir;
+    const fs::path dump = dir.path() / "dump.bin", link = dir.path() / "ttyVORIN";
+    const Bytes image = make_image();
+    Sim sim(dir, {"--close-after", "2", "--dump", dump.string(), "--link", link.string()});
     Host host(sim.path());
     expect_accepted(host, image, 0);
     expect_accepted(host, image, 1);
-  }
-  EXPECT_EQ(sim.stop(), 0);
-  EXPECT_NE(sim.log().find("stored=2/144"), std::string::npos) << sim.log();
+    host.write_all({0x1B, 0x01});
+    EXPECT_EQ(host.read_byte(), Host::kLineGone);
+    EXPECT_EQ(sim.wait_exit(), 0);
+    const std::string got = read_file(dump);
+    EXPECT_EQ(got.substr(0, 512), std::string(image.begin(), image.begin() + 512));
+    EXPECT_EQ(got.substr(512, 256), std::string(256, '\xFF'));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+TEST(SimHostMistakes, AreAnsweredAsAPrinterWouldAndLogged) {
+    TempDir dir;
+    const Bytes image = make_image();
+    Sim sim(dir, {"--gap-timeout", "100"});
+    Host host(sim.path());
+    EXPECT_EQ(send_block(host, kFirst, image.data(), /*wrong_crc=*/true).last, 0x01);
+    EXPECT_TRUE(sim.log_shows("block 320: checksum"));
+    host.write_all({0x1B, 0x02});
+    EXPECT_EQ(host.read_byte(), 0x15);
+    EXPECT_TRUE(sim.log_shows("unknown command 0x02"));
+    EXPECT_EQ(send_block(host, 100, image.data()).half, 0x05);
+    EXPECT_TRUE(sim.log_shows("block number 100"));
+    EXPECT_EQ(send_block(host, 464, image.data()).half, 0x05);
+    // A first half one byte short: the printer waits for the last byte, then
+    // gives the request up.
+    host.write_all({0x1B, 0x01});
+    EXPECT_EQ(host.read_byte(), 0x06);
+    host.write_all(Bytes(129, 0x01));
+    EXPECT_EQ(host.read_byte(kQuietMs), Host::kTimeout);
+    EXPECT_TRUE(sim.log_shows("first half stopped after 129 of 130 bytes"));
+    host.write_all({0x33, 0x44, 0x55});
+    EXPECT_TRUE(sim.log_shows("3 byte(s) outside any request ignored (first 0x33)"));
+    expect_accepted(host, image, 0);
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_NE(
+        sim.log().find("stored=1/144 accepted=1 requests=6 host_crc_errors=1 injected=0 "
+                       "unknown_commands=1 bad_block_numbers=2 short_requests=1 stray_bytes=3"),
+        std::string::npos)
+        << sim.log();
+}
+
+TEST(SimLine, HostMayCloseAndReopen) {
+    TempDir dir;
+    const Bytes image = make_image();
+    Sim sim(dir, {});
+    {
+        Host host(sim.path());
+        termios t{};
+        ASSERT_EQ(tcgetattr(host.fd(), &t), 0);
+        EXPECT_EQ(cfgetospeed(&t), B38400);  // the host's own setting
+        EXPECT_EQ(ioctl(host.fd(), TIOCEXCL), 0);
+        host.write_all({0x1B, 0x01});
+        EXPECT_EQ(host.read_byte(), 0x06);
+        host.write_all(Bytes(40, 0x01));  // the host goes away in mid-request
+    }
+    ASSERT_TRUE(sim.log_shows("host closed the line"));
+    EXPECT_TRUE(
+        sim.log_shows("first half stopped after 40 of 130 bytes: the host closed the line"));
+    // The next host finds the line at 9600 baud, so that its 38400 is a change,
+    // and not locked by the first host's exclusive flag, even without root.
+    {
+        int fd = open(sim.path().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios t{};
+        ASSERT_EQ(tcgetattr(fd, &t), 0);
+        EXPECT_EQ(cfgetospeed(&t), B9600);
+        close(fd);
+        if (geteuid() == 0) {
+            chmod(sim.path().c_str(), 0666);
+            const pid_t child = fork();
+            if (child == 0) {
+                if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+                const int other = open(sim.path().c_str(), O_RDWR | O_NOCTTY);
+                _exit(other >= 0 ? 0 : (errno == EBUSY ? 1 : 2));
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        }
+    }
+    {
+        Host host(sim.path());
+        expect_accepted(host, image, 0);
+        expect_accepted(host, image, 1);
+    }
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_NE(sim.log().find("stored=2/144"), std::string::npos) << sim.log();
 }
 
 // The loader's presence test opens and closes the port, then opens it again
 // at once and sends; and a host may give up in mid-request and come straight
 // back. Neither may lose an answer or mix with the old request.
 TEST(SimLine, QuickReopenIsServedAsANewHost) {
-  TempDir dir;
-  const Bytes image = make_image();
-  Sim sim(dir, {});
-  for (unsigned round = 0; round < 20; ++round) {
-    close(open(sim.path().c_str(), O_RDWR | O_NOCTTY));  // presence probe
-    Host host(sim.path());
-    // The simulator learns of opens and closes from inotify, a queue apart
-    // from the line's bytes: a request sent within microseconds of the
-    // reopen can be taken for the probe's. Our serial library waits 200 ms
-    // between opening and the first byte; 20 ms is plenty.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    expect_accepted(host, image, round);
-  }
-  for (unsigned round = 0; round < 20; ++round) {
-    {
-      Host quitter(sim.path());
-      quitter.write_all({0x1B, 0x01});
-      EXPECT_EQ(quitter.read_byte(), 0x06);
-      quitter.write_all(Bytes(40, 0x01));
+    TempDir dir;
+    const Bytes image = make_image();
+    Sim sim(dir, {});
+    for (unsigned round = 0; round < 20; ++round) {
+        close(open(sim.path().c_str(), O_RDWR | O_NOCTTY));  // presence probe
+        Host host(sim.path());
+        // The simulator learns of opens and closes from inotify, a queue apart
+        // from the line's bytes: a request sent within microseconds of the
+        // reopen can be taken for the probe's. Our serial library waits 200 ms
+        // between opening and the first byte; 20 ms is plenty.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        expect_accepted(host, image, round);
     }
-    Host host(sim.path());
-    expect_accepted(host, image, round);
-  }
-  EXPECT_EQ(sim.stop(), 0);
-  EXPECT_NE(sim.log().find("stored=20/144 accepted=40"), std::string::npos) << sim.log();
+    for (unsigned round = 0; round < 20; ++round) {
+        {
+            Host quitter(sim.path());
+            quitter.write_all({0x1B, 0x01});
+            EXPECT_EQ(quitter.read_byte(), 0x06);
+            quitter.write_all(Bytes(40, 0x01));
+        }
+        Host host(sim.path());
+        expect_accepted(host, image, round);
+    }
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_NE(sim.log().find("stored=20/144 accepted=40"), std::string::npos) << sim.log();
 }
 
 TEST(SimLine, ExitWhenDoneEndsAfterTheHostLeaves) {
-  TempDir dir;
-  const Bytes image = make_image();
-  Sim sim(dir, {"--exit-when-done", "--quiet"});
-  {
-    Host host(sim.path());
-    for (unsigned b = 0; b < kBlocks; ++b) expect_accepted(host, image, b);
-  }
-  EXPECT_EQ(sim.wait_exit(), 0);
+    TempDir dir;
+    const Bytes image = make_image();
+    Sim sim(dir, {"--exit-when-done", "--quiet"});
+    {
+        Host host(sim.path());
+        for (unsigned b = 0; b < kBlocks; ++b) expect_accepted(host, image, b);
+    }
+    EXPECT_EQ(sim.wait_exit(), 0);
 }
 
 // Pacing holds every byte to its wire time, so the bound is a lower one: the
 // upload can never be faster than the line.
 TEST(SimLine, PaceHoldsBytesToWireTime) {
-  TempDir dir;
-  const Bytes image = make_image();
-  Sim sim(dir, {"--pace", "38400", "--quiet"});
-  Host host(sim.path());
-  const auto start = Clock::now();
-  for (unsigned b = 0; b < 4; ++b) expect_accepted(host, image, b);
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  const double wire = 4 * 265 * 11 / 38400.0;
-  EXPECT_GE(seconds, wire);
-  RecordProperty("four_blocks_ms", static_cast<int>(seconds * 1000));
-  EXPECT_EQ(sim.stop(), 0);
+    TempDir dir;
+    const Bytes image = make_image();
+    Sim sim(dir, {"--pace", "38400", "--quiet"});
+    Host host(sim.path());
+    const auto start = Clock::now();
+    for (unsigned b = 0; b < 4; ++b) expect_accepted(host, image, b);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double wire = 4 * 265 * 11 / 38400.0;
+    EXPECT_GE(seconds, wire);
+    RecordProperty("four_blocks_ms", static_cast<int>(seconds * 1000));
+    EXPECT_EQ(sim.stop(), 0);
 }
 
 TEST(SimUsage, BadOptionsAreRefused) {
-  TempDir dir;
-  const std::string exe = (bin_dir() / "vorin-sim").string();
-  auto run = [&](const std::string& args) {
-    const std::string command = exe + " " + args + " >" + (dir.path() / "out").string() + " 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  };
-  EXPECT_EQ(run("--help"), 0);
-  EXPECT_NE(read_file(dir.path() / "out").find("--close-after N"), std::string::npos);
-  for (const char* bad : {"--bogus", "--crc-error 500:1", "--crc-error 321:x", "--first-answer 300",
-                          "--status-after-block 320:1", "--pace", "--first-answer-at 2",
-                          "--silent-after -1"}) {
-    EXPECT_EQ(run(bad), 2) << bad;
-    EXPECT_NE(read_file(dir.path() / "out").find("vorin-sim: "), std::string::npos) << bad;
-  }
-  const fs::path occupied = dir.path() / "file";
-  std::ofstream(occupied) << "keep";
-  EXPECT_EQ(run("--link " + occupied.string()), 1);
-  EXPECT_EQ(read_file(occupied), "keep");
+    TempDir dir;
+    const std::string exe = (bin_dir() / "vorin-sim").string();
+    auto run = [&](const std::string& args) {
+        const std::string command =
+            exe + " " + args + " >" + (dir.path() / "out").string() + " 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(run("--help"), 0);
+    EXPECT_NE(read_file(dir.path() / "out").find("--close-after N"), std::string::npos);
+    for (const char* bad :
+         {"--bogus", "--crc-error 500:1", "--crc-error 321:x", "--first-answer 300",
+          "--status-after-block 320:1", "--pace", "--first-answer-at 2", "--silent-after -1"}) {
+        EXPECT_EQ(run(bad), 2) << bad;
+        EXPECT_NE(read_file(dir.path() / "out").find("vorin-sim: "), std::string::npos) << bad;
+    }
+    const fs::path occupied = dir.path() / "file";
+    std::ofstream(occupied) << "keep";
+    EXPECT_EQ(run("--link " + occupied.string()), 1);
+    EXPECT_EQ(read_file(occupied), "keep");
 }
 
 }  // namespace

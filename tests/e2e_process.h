@@ -2,8 +2,7 @@
 // pseudo-terminal, and a program run on a terminal of its own (a pty whose
 // master side plays the operator's keyboard and screen). Every wait is
 // bounded; whatever is still running at destruction is killed.
-#ifndef VORIN_TESTS_E2E_PROCESS_H
-#define VORIN_TESTS_E2E_PROCESS_H
+#pragma once
 
 #include <sys/types.h>
 
@@ -15,65 +14,65 @@ namespace vorin::e2e {
 
 // A temporary folder removed with its contents at destruction.
 class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
 
- private:
-  std::string path_;
+private:
+    std::string path_;
 };
 
 // vorin-sim with the given options; its first output line is the path of the
 // line's far end.
 class Simulator {
- public:
-  ~Simulator();
-  // False with *error when it does not start or name its line within 10 s.
-  bool Start(const std::string& program, const std::vector<std::string>& args,
-             const std::string& log_path, std::string* error);
-  // SIGTERM, then SIGKILL after 5 s; returns the wait status.
-  int Stop();
-  const std::string& line() const { return line_; }
-  bool running() const { return pid_ > 0; }
+public:
+    ~Simulator();
+    // False with *error when it does not start or name its line within 10 s.
+    bool Start(const std::string& program, const std::vector<std::string>& args,
+               const std::string& log_path, std::string* error);
+    // SIGTERM, then SIGKILL after 5 s; returns the wait status.
+    int Stop();
+    const std::string& line() const { return line_; }
+    bool running() const { return pid_ > 0; }
 
- private:
-  pid_t pid_ = -1;
-  std::string line_;
+private:
+    pid_t pid_ = -1;
+    std::string line_;
 };
 
 // A program on a terminal of its own, 80 x 25.
 class TerminalSession {
- public:
-  ~TerminalSession();
-  // Starts argv[0] (a path) with the current environment plus `env`.
-  bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-             std::string* error);
-  // Types keys as they are (Enter is "\r").
-  void Type(const std::string& keys);
-  // Waits until text() contains `text`.
-  bool WaitFor(const std::string& text, double seconds);
-  // Waits for the program to end; false when it is still running after
-  // `seconds` (it then keeps running). *status is the wait status.
-  bool WaitExit(double seconds, int* status);
-  // Reads what arrives for `seconds` (to see that nothing more comes).
-  void Drain(double seconds);
-  void Kill();
+public:
+    ~TerminalSession();
+    // Starts argv[0] (a path) with the current environment plus `env`.
+    bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+               std::string* error);
+    // Types keys as they are (Enter is "\r").
+    void Type(const std::string& keys);
+    // Waits until text() contains `text`.
+    bool WaitFor(const std::string& text, double seconds);
+    // Waits for the program to end; false when it is still running after
+    // `seconds` (it then keeps running). *status is the wait status.
+    bool WaitExit(double seconds, int* status);
+    // Reads what arrives for `seconds` (to see that nothing more comes).
+    void Drain(double seconds);
+    void Kill();
 
-  // Everything written to the terminal, as written.
-  const std::string& raw() const { return raw_; }
-  // The same without ANSI escape sequences and with "\r\n" made "\n".
-  std::string text() const;
-  // Terminal flags of the line as the program left it (read from the master).
-  bool TerminalFlags(unsigned* lflag) const;
-  int master() const { return master_; }
+    // Everything written to the terminal, as written.
+    const std::string& raw() const { return raw_; }
+    // The same without ANSI escape sequences and with "\r\n" made "\n".
+    std::string text() const;
+    // Terminal flags of the line as the program left it (read from the master).
+    bool TerminalFlags(unsigned* lflag) const;
+    int master() const { return master_; }
 
- private:
-  bool ReadSome(int timeout_ms);
+private:
+    bool ReadSome(int timeout_ms);
 
-  pid_t pid_ = -1;
-  int master_ = -1;
-  std::string raw_;
+    pid_t pid_ = -1;
+    int master_ = -1;
+    std::string raw_;
 };
 
 // Runs a program with stdin from `input` (a file path, "" for /dev/null) and
@@ -87,5 +86,3 @@ std::string ReadFile(const std::string& path);
 double Now();
 
 }  // namespace vorin::e2e
-
-#endif

@@ -22,47 +22,47 @@ constexpr double kWireSeconds = 144.0 * 265.0 * 11.0 / 38400.0;
 constexpr int kComPort = 9;
 
 void RunUpload(benchmark::State& state, const std::vector<std::string>& sim_args) {
-  const std::string sim = (std::filesystem::current_path() / "vorin-sim").string();
-  e2e::TempDir dir;
-  double seconds = 0;
-  int uploads = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    e2e::Simulator printer;
-    std::string error;
-    std::vector<std::string> args{"--quiet"};
-    args.insert(args.end(), sim_args.begin(), sim_args.end());
-    if (!printer.Start(sim, args, dir.path() + "/sim.log", &error)) {
-      state.SkipWithError(error.c_str());
-      return;
+    const std::string sim = (std::filesystem::current_path() / "vorin-sim").string();
+    e2e::TempDir dir;
+    double seconds = 0;
+    int uploads = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        e2e::Simulator printer;
+        std::string error;
+        std::vector<std::string> args{"--quiet"};
+        args.insert(args.end(), sim_args.begin(), sim_args.end());
+        if (!printer.Start(sim, args, dir.path() + "/sim.log", &error)) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        setenv(("VORIN_COM" + std::to_string(kComPort)).c_str(), printer.line().c_str(), 1);
+        link::UstawieniaDomyslneLacza();
+        link::NumerPortu = kComPort;
+        link::Predkosc = 38400;
+        link::OtwarciePortu();
+        if (!link::PortOtwarty) {
+            state.SkipWithError("the port did not open");
+            return;
+        }
+        state.ResumeTiming();
+        const double start = e2e::Now();
+        const uint8_t code = loader::UploadImage(kCodePageImage, nullptr);
+        seconds += e2e::Now() - start;
+        ++uploads;
+        state.PauseTiming();
+        link::ZamknieciePortu();
+        printer.Stop();
+        state.ResumeTiming();
+        if (code != 0) {
+            state.SkipWithError(("upload failed with code " + std::to_string(code)).c_str());
+            return;
+        }
     }
-    setenv(("VORIN_COM" + std::to_string(kComPort)).c_str(), printer.line().c_str(), 1);
-    link::UstawieniaDomyslneLacza();
-    link::NumerPortu = kComPort;
-    link::Predkosc = 38400;
-    link::OtwarciePortu();
-    if (!link::PortOtwarty) {
-      state.SkipWithError("the port did not open");
-      return;
-    }
-    state.ResumeTiming();
-    const double start = e2e::Now();
-    const uint8_t code = loader::UploadImage(kCodePageImage, nullptr);
-    seconds += e2e::Now() - start;
-    ++uploads;
-    state.PauseTiming();
-    link::ZamknieciePortu();
-    printer.Stop();
-    state.ResumeTiming();
-    if (code != 0) {
-      state.SkipWithError(("upload failed with code " + std::to_string(code)).c_str());
-      return;
-    }
-  }
-  const double mean = uploads ? seconds / uploads : 0;
-  state.counters["seconds"] = mean;
-  state.counters["wire_ratio"] = mean / kWireSeconds;
-  state.counters["bytes_per_s"] = mean > 0 ? 144.0 * 265.0 / mean : 0;
+    const double mean = uploads ? seconds / uploads : 0;
+    state.counters["seconds"] = mean;
+    state.counters["wire_ratio"] = mean / kWireSeconds;
+    state.counters["bytes_per_s"] = mean > 0 ? 144.0 * 265.0 / mean : 0;
 }
 
 void BM_UploadUnpaced(benchmark::State& state) { RunUpload(state, {}); }

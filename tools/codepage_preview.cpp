@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (image.size() != 36864) {
-        std::cerr << "codepage-preview: " << argv[1] << " is " << (image.size() > (1u << 20) ? "over 1 MiB" : std::to_string(image.size()) + " bytes")
+        std::cerr << "codepage-preview: " << argv[1] << " is "
+                  << (image.size() > (1u << 20) ? "over 1 MiB"
+                                                : std::to_string(image.size()) + " bytes")
                   << ", a code page image is 36864 bytes\n";
         return 1;
     }

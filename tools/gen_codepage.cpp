@@ -59,26 +59,28 @@ const char* const kDefaultFont = "/usr/share/fonts/truetype/dejavu/DejaVuSansMon
 // Unicode for each code of code page 437 (codes 0..31 are the IBM symbol
 // glyphs; in this image most of them are replaced by the printer's own).
 const std::array<char32_t, 256> kCp437 = {
-    0x0000, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022, 0x25D8, 0x25CB, 0x25D9, 0x2642, 0x2640,
-    0x266A, 0x266B, 0x263C, 0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8, 0x2191, 0x2193,
-    0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC, 0x0020, 0x0021, 0x0022, 0x0023, 0x0024, 0x0025, 0x0026,
-    0x0027, 0x0028, 0x0029, 0x002A, 0x002B, 0x002C, 0x002D, 0x002E, 0x002F, 0x0030, 0x0031, 0x0032, 0x0033,
-    0x0034, 0x0035, 0x0036, 0x0037, 0x0038, 0x0039, 0x003A, 0x003B, 0x003C, 0x003D, 0x003E, 0x003F, 0x0040,
-    0x0041, 0x0042, 0x0043, 0x0044, 0x0045, 0x0046, 0x0047, 0x0048, 0x0049, 0x004A, 0x004B, 0x004C, 0x004D,
-    0x004E, 0x004F, 0x0050, 0x0051, 0x0052, 0x0053, 0x0054, 0x0055, 0x0056, 0x0057, 0x0058, 0x0059, 0x005A,
-    0x005B, 0x005C, 0x005D, 0x005E, 0x005F, 0x0060, 0x0061, 0x0062, 0x0063, 0x0064, 0x0065, 0x0066, 0x0067,
-    0x0068, 0x0069, 0x006A, 0x006B, 0x006C, 0x006D, 0x006E, 0x006F, 0x0070, 0x0071, 0x0072, 0x0073, 0x0074,
-    0x0075, 0x0076, 0x0077, 0x0078, 0x0079, 0x007A, 0x007B, 0x007C, 0x007D, 0x007E, 0x2302, 0x00C7, 0x00FC,
-    0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4,
-    0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6, 0x00DC, 0x00A2,
-    0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF,
-    0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561,
-    0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C,
-    0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
-    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584,
-    0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398,
-    0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7,
-    0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+    0x0000, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022, 0x25D8, 0x25CB, 0x25D9, 0x2642,
+    0x2640, 0x266A, 0x266B, 0x263C, 0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8,
+    0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC, 0x0020, 0x0021, 0x0022, 0x0023,
+    0x0024, 0x0025, 0x0026, 0x0027, 0x0028, 0x0029, 0x002A, 0x002B, 0x002C, 0x002D, 0x002E, 0x002F,
+    0x0030, 0x0031, 0x0032, 0x0033, 0x0034, 0x0035, 0x0036, 0x0037, 0x0038, 0x0039, 0x003A, 0x003B,
+    0x003C, 0x003D, 0x003E, 0x003F, 0x0040, 0x0041, 0x0042, 0x0043, 0x0044, 0x0045, 0x0046, 0x0047,
+    0x0048, 0x0049, 0x004A, 0x004B, 0x004C, 0x004D, 0x004E, 0x004F, 0x0050, 0x0051, 0x0052, 0x0053,
+    0x0054, 0x0055, 0x0056, 0x0057, 0x0058, 0x0059, 0x005A, 0x005B, 0x005C, 0x005D, 0x005E, 0x005F,
+    0x0060, 0x0061, 0x0062, 0x0063, 0x0064, 0x0065, 0x0066, 0x0067, 0x0068, 0x0069, 0x006A, 0x006B,
+    0x006C, 0x006D, 0x006E, 0x006F, 0x0070, 0x0071, 0x0072, 0x0073, 0x0074, 0x0075, 0x0076, 0x0077,
+    0x0078, 0x0079, 0x007A, 0x007B, 0x007C, 0x007D, 0x007E, 0x2302, 0x00C7, 0x00FC, 0x00E9, 0x00E2,
+    0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6, 0x00DC, 0x00A2,
+    0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502,
+    0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566,
+    0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF, 0x0393, 0x03C0,
+    0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A,
+    0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
 // One glyph cell of `width` dots by 24 rows.
@@ -87,10 +89,12 @@ public:
     explicit Cell(int width) : width_(width), dots_(static_cast<std::size_t>(width * kRows), 0) {}
     int width() const { return width_; }
     bool get(int x, int y) const {
-        return x >= 0 && x < width_ && y >= 0 && y < kRows && dots_[static_cast<std::size_t>(y * width_ + x)];
+        return x >= 0 && x < width_ && y >= 0 && y < kRows &&
+               dots_[static_cast<std::size_t>(y * width_ + x)];
     }
     void set(int x, int y, bool on = true) {
-        if (x >= 0 && x < width_ && y >= 0 && y < kRows) dots_[static_cast<std::size_t>(y * width_ + x)] = on;
+        if (x >= 0 && x < width_ && y >= 0 && y < kRows)
+            dots_[static_cast<std::size_t>(y * width_ + x)] = on;
     }
     void fill(int x0, int y0, int x1, int y1) {  // inclusive corners
         for (int y = y0; y <= y1; ++y)
@@ -169,8 +173,10 @@ public:
         // Oversampled pixel sizes in 26.6.
         const auto sizeX = static_cast<FT_F26Dot6>(std::lround(ppemX * kOversample * 64.0));
         const auto sizeY = static_cast<FT_F26Dot6>(std::lround(ppemY * kOversample * 64.0));
-        if (FT_Set_Char_Size(face_, sizeX, sizeY, 72, 72) != 0) throw std::runtime_error("cannot size font");
-        if (FT_Load_Glyph(face_, index, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP | FT_LOAD_NO_AUTOHINT) != 0)
+        if (FT_Set_Char_Size(face_, sizeX, sizeY, 72, 72) != 0)
+            throw std::runtime_error("cannot size font");
+        if (FT_Load_Glyph(face_, index,
+                          FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP | FT_LOAD_NO_AUTOHINT) != 0)
             throw std::runtime_error("cannot load U+" + Hex(cp));
         FT_GlyphSlot slot = face_->glyph;
         if (embolden != 0.0) {
@@ -199,7 +205,8 @@ public:
         const double scaleUp = inkTop > kBaselineRow ? kBaselineRow / inkTop : 1.0;
         const double scaleDown = -inkBottom > kDescentRows ? kDescentRows / -inkBottom : 1.0;
 
-        if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) throw std::runtime_error("cannot render U+" + Hex(cp));
+        if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0)
+            throw std::runtime_error("cannot render U+" + Hex(cp));
         const FT_Bitmap& bm = slot->bitmap;
 
         // Sum the coverage of each dot for a given sub-dot shift of the whole
@@ -219,7 +226,8 @@ public:
                 if (y < 0 || y >= kRows) continue;
                 for (unsigned i = 0; i < bm.width; ++i) {
                     if (line[i] == 0) continue;
-                    const double xs = (slot->bitmap_left + static_cast<double>(i) + 0.5) / kOversample;
+                    const double xs =
+                        (slot->bitmap_left + static_cast<double>(i) + 0.5) / kOversample;
                     const int x = static_cast<int>(std::floor(xs * scaleX + shiftX + dx));
                     if (x < 0 || x >= width) continue;
                     coverage[static_cast<std::size_t>(y * width + x)] +=
@@ -240,11 +248,14 @@ public:
                 const double dx = static_cast<double>(sx) / kOversample;
                 const double dy = static_cast<double>(sy) / kOversample;
                 // Stay inside the cell when the glyph already fills it.
-                if (inkLeft * scaleX + shiftX + dx < -0.01 || inkRight * scaleX + shiftX + dx > width + 0.01) continue;
+                if (inkLeft * scaleX + shiftX + dx < -0.01 ||
+                    inkRight * scaleX + shiftX + dx > width + 0.01)
+                    continue;
                 std::vector<double> cov = accumulate(dx, dy);
                 const double cost = ambiguity(cov);
                 const double shift = std::abs(dx) + std::abs(dy);
-                if (best.empty() || cost < bestCost - 1e-9 || (cost < bestCost + 1e-9 && shift < bestShift - 1e-9)) {
+                if (best.empty() || cost < bestCost - 1e-9 ||
+                    (cost < bestCost + 1e-9 && shift < bestShift - 1e-9)) {
                     best = std::move(cov);
                     bestCost = cost;
                     bestShift = shift;
@@ -288,47 +299,47 @@ struct BoxArms {
 
 BoxArms BoxArmsOf(char32_t cp) {
     switch (cp) {
-        case 0x2502: return {1, 1, 0, 0};
-        case 0x2524: return {1, 1, 1, 0};
-        case 0x2561: return {1, 1, 2, 0};
-        case 0x2562: return {2, 2, 1, 0};
-        case 0x2556: return {0, 2, 1, 0};
-        case 0x2555: return {0, 1, 2, 0};
-        case 0x2563: return {2, 2, 2, 0};
-        case 0x2551: return {2, 2, 0, 0};
-        case 0x2557: return {0, 2, 2, 0};
-        case 0x255D: return {2, 0, 2, 0};
-        case 0x255C: return {2, 0, 1, 0};
-        case 0x255B: return {1, 0, 2, 0};
-        case 0x2510: return {0, 1, 1, 0};
-        case 0x2514: return {1, 0, 0, 1};
-        case 0x2534: return {1, 0, 1, 1};
-        case 0x252C: return {0, 1, 1, 1};
-        case 0x251C: return {1, 1, 0, 1};
-        case 0x2500: return {0, 0, 1, 1};
-        case 0x253C: return {1, 1, 1, 1};
-        case 0x255E: return {1, 1, 0, 2};
-        case 0x255F: return {2, 2, 0, 1};
-        case 0x255A: return {2, 0, 0, 2};
-        case 0x2554: return {0, 2, 0, 2};
-        case 0x2569: return {2, 0, 2, 2};
-        case 0x2566: return {0, 2, 2, 2};
-        case 0x2560: return {2, 2, 0, 2};
-        case 0x2550: return {0, 0, 2, 2};
-        case 0x256C: return {2, 2, 2, 2};
-        case 0x2567: return {1, 0, 2, 2};
-        case 0x2568: return {2, 0, 1, 1};
-        case 0x2564: return {0, 1, 2, 2};
-        case 0x2565: return {0, 2, 1, 1};
-        case 0x2559: return {2, 0, 0, 1};
-        case 0x2558: return {1, 0, 0, 2};
-        case 0x2552: return {0, 1, 0, 2};
-        case 0x2553: return {0, 2, 0, 1};
-        case 0x256B: return {2, 2, 1, 1};
-        case 0x256A: return {1, 1, 2, 2};
-        case 0x2518: return {1, 0, 1, 0};
-        case 0x250C: return {0, 1, 0, 1};
-        default: return {0, 0, 0, 0};
+    case 0x2502: return {1, 1, 0, 0};
+    case 0x2524: return {1, 1, 1, 0};
+    case 0x2561: return {1, 1, 2, 0};
+    case 0x2562: return {2, 2, 1, 0};
+    case 0x2556: return {0, 2, 1, 0};
+    case 0x2555: return {0, 1, 2, 0};
+    case 0x2563: return {2, 2, 2, 0};
+    case 0x2551: return {2, 2, 0, 0};
+    case 0x2557: return {0, 2, 2, 0};
+    case 0x255D: return {2, 0, 2, 0};
+    case 0x255C: return {2, 0, 1, 0};
+    case 0x255B: return {1, 0, 2, 0};
+    case 0x2510: return {0, 1, 1, 0};
+    case 0x2514: return {1, 0, 0, 1};
+    case 0x2534: return {1, 0, 1, 1};
+    case 0x252C: return {0, 1, 1, 1};
+    case 0x251C: return {1, 1, 0, 1};
+    case 0x2500: return {0, 0, 1, 1};
+    case 0x253C: return {1, 1, 1, 1};
+    case 0x255E: return {1, 1, 0, 2};
+    case 0x255F: return {2, 2, 0, 1};
+    case 0x255A: return {2, 0, 0, 2};
+    case 0x2554: return {0, 2, 0, 2};
+    case 0x2569: return {2, 0, 2, 2};
+    case 0x2566: return {0, 2, 2, 2};
+    case 0x2560: return {2, 2, 0, 2};
+    case 0x2550: return {0, 0, 2, 2};
+    case 0x256C: return {2, 2, 2, 2};
+    case 0x2567: return {1, 0, 2, 2};
+    case 0x2568: return {2, 0, 1, 1};
+    case 0x2564: return {0, 1, 2, 2};
+    case 0x2565: return {0, 2, 1, 1};
+    case 0x2559: return {2, 0, 0, 1};
+    case 0x2558: return {1, 0, 0, 2};
+    case 0x2552: return {0, 1, 0, 2};
+    case 0x2553: return {0, 2, 0, 1};
+    case 0x256B: return {2, 2, 1, 1};
+    case 0x256A: return {1, 1, 2, 2};
+    case 0x2518: return {1, 0, 1, 0};
+    case 0x250C: return {0, 1, 0, 1};
+    default: return {0, 0, 0, 0};
     }
 }
 
@@ -354,8 +365,8 @@ struct AxisLines {
 // crossing lines tell it to: a single line passes straight through when the
 // opposite arm continues it, a double line opens where a double arm leaves on
 // its side, so that double junctions show the usual nested corners.
-void DrawArm(Cell& c, bool vertical, bool fromLow, int weight, int opposite, int sideLow, int sideHigh,
-             const AxisLines& along, const AxisLines& across, int length) {
+void DrawArm(Cell& c, bool vertical, bool fromLow, int weight, int opposite, int sideLow,
+             int sideHigh, const AxisLines& along, const AxisLines& across, int length) {
     const int cross = std::max(sideLow, sideHigh);
     // Coordinate extents of the crossing lines, seen from this arm's edge.
     auto nearestStop = [&](int w) {  // far edge of the nearest crossing line
@@ -421,7 +432,9 @@ Cell DrawBox(char32_t cp, int width) {
 // Shades and blocks run through the whole cell so that they tile. A printer
 // would burn a solid full block, so the full block and the small square are
 // a checkerboard of dots.
-bool IsBlockOrShade(char32_t cp) { return (cp >= 0x2591 && cp <= 0x2593) || (cp >= 0x2580 && cp <= 0x2590); }
+bool IsBlockOrShade(char32_t cp) {
+    return (cp >= 0x2591 && cp <= 0x2593) || (cp >= 0x2580 && cp <= 0x2590);
+}
 
 Cell DrawBlock(char32_t cp, int width) {
     Cell c(width);
@@ -429,15 +442,15 @@ Cell DrawBlock(char32_t cp, int width) {
         for (int x = 0; x < width; ++x) {
             bool on = false;
             switch (cp) {
-                case 0x2591: on = (x + 2 * y) % 4 == 0; break;  // light, one dot in four
-                case 0x2592: on = (x + 2 * y) % 4 < 2; break;   // medium, pairs of dots
-                case 0x2593: on = (x + 2 * y) % 4 != 2; break;  // dark, three in four
-                case 0x2588: on = (x + y) % 2 == 0; break;
-                case 0x2584: on = y >= kRows / 2; break;
-                case 0x258C: on = x < width / 2; break;
-                case 0x2590: on = x >= width / 2; break;
-                case 0x2580: on = y < kRows / 2; break;
-                default: break;
+            case 0x2591: on = (x + 2 * y) % 4 == 0; break;  // light, one dot in four
+            case 0x2592: on = (x + 2 * y) % 4 < 2; break;   // medium, pairs of dots
+            case 0x2593: on = (x + 2 * y) % 4 != 2; break;  // dark, three in four
+            case 0x2588: on = (x + y) % 2 == 0; break;
+            case 0x2584: on = y >= kRows / 2; break;
+            case 0x258C: on = x < width / 2; break;
+            case 0x2590: on = x >= width / 2; break;
+            case 0x2580: on = y < kRows / 2; break;
+            default: break;
             }
             c.set(x, y, on);
         }
@@ -460,34 +473,34 @@ Cell DrawSmallSquare(int width) {
 // ordinary digits (prices, exponents). Codes 10..13 are the small minus,
 // point, comma and slash that go with them.
 const std::array<std::vector<const char*>, 14> kSmall = {{
-    {"...####...", "..######..", ".###..###.", ".##....##.", ".##....##.", ".##....##.", ".##....##.", ".##....##.",
-     ".##....##.", ".###..###.", "..######..", "...####..."},
-    {"....##....", "...###....", "..####....", ".##.##....", "....##....", "....##....", "....##....", "....##....",
-     "....##....", "....##....", ".########.", ".########."},
-    {"...####...", "..######..", ".###..###.", ".##....##.", ".......##.", "......###.", ".....###..", "....###...",
-     "...###....", "..###.....", ".########.", ".########."},
-    {"...####...", "..######..", ".###..###.", ".......##.", "......###.", "....####..", "....####..", "......###.",
-     ".......##.", ".###..###.", "..######..", "...####..."},
-    {".....##...", "....###...", "...####...", "..##.##...", ".##..##...", ".##..##...", ".########.", ".########.",
-     ".....##...", ".....##...", ".....##...", ".....##..."},
-    {".########.", ".########.", ".##.......", ".##.......", ".#######..", ".########.", ".......##.", ".......##.",
-     ".......##.", ".###..###.", "..######..", "...####..."},
-    {"...####...", "..######..", ".###..###.", ".##.......", ".##.####..", ".########.", ".###..###.", ".##....##.",
-     ".##....##.", ".###..###.", "..######..", "...####..."},
-    {".########.", ".########.", ".......##.", "......###.", "......##..", ".....###..", ".....##...", "....###...",
-     "....##....", "....##....", "....##....", "....##...."},
-    {"...####...", "..######..", ".###..###.", ".##....##.", ".###..###.", "..######..", "..######..", ".###..###.",
-     ".##....##.", ".###..###.", "..######..", "...####..."},
-    {"...####...", "..######..", ".###..###.", ".##....##.", ".##....##.", ".###..###.", ".########.", "..####.##.",
-     ".......##.", ".###..###.", "..######..", "...####..."},
-    {"..........", "..........", "..........", "..........", "..........", "..######..", "..######..", "..........",
-     "..........", "..........", "..........", ".........."},
-    {"..........", "..........", "..........", "..........", "..........", "..........", "..........", "..........",
-     "..........", "..........", "...###....", "...###...."},
-    {"..........", "..........", "..........", "..........", "..........", "..........", "..........", "..........",
-     "...###....", "...###....", "....##....", "...##....."},
-    {"........##", ".......##.", ".......##.", "......##..", "......##..", ".....##...", ".....##...", "....##....",
-     "....##....", "...##.....", "...##.....", "..##......"},
+    {"...####...", "..######..", ".###..###.", ".##....##.", ".##....##.", ".##....##.",
+     ".##....##.", ".##....##.", ".##....##.", ".###..###.", "..######..", "...####..."},
+    {"....##....", "...###....", "..####....", ".##.##....", "....##....", "....##....",
+     "....##....", "....##....", "....##....", "....##....", ".########.", ".########."},
+    {"...####...", "..######..", ".###..###.", ".##....##.", ".......##.", "......###.",
+     ".....###..", "....###...", "...###....", "..###.....", ".########.", ".########."},
+    {"...####...", "..######..", ".###..###.", ".......##.", "......###.", "....####..",
+     "....####..", "......###.", ".......##.", ".###..###.", "..######..", "...####..."},
+    {".....##...", "....###...", "...####...", "..##.##...", ".##..##...", ".##..##...",
+     ".########.", ".########.", ".....##...", ".....##...", ".....##...", ".....##..."},
+    {".########.", ".########.", ".##.......", ".##.......", ".#######..", ".########.",
+     ".......##.", ".......##.", ".......##.", ".###..###.", "..######..", "...####..."},
+    {"...####...", "..######..", ".###..###.", ".##.......", ".##.####..", ".########.",
+     ".###..###.", ".##....##.", ".##....##.", ".###..###.", "..######..", "...####..."},
+    {".########.", ".########.", ".......##.", "......###.", "......##..", ".....###..",
+     ".....##...", "....###...", "....##....", "....##....", "....##....", "....##...."},
+    {"...####...", "..######..", ".###..###.", ".##....##.", ".###..###.", "..######..",
+     "..######..", ".###..###.", ".##....##.", ".###..###.", "..######..", "...####..."},
+    {"...####...", "..######..", ".###..###.", ".##....##.", ".##....##.", ".###..###.",
+     ".########.", "..####.##.", ".......##.", ".###..###.", "..######..", "...####..."},
+    {"..........", "..........", "..........", "..........", "..........", "..######..",
+     "..######..", "..........", "..........", "..........", "..........", ".........."},
+    {"..........", "..........", "..........", "..........", "..........", "..........",
+     "..........", "..........", "..........", "..........", "...###....", "...###...."},
+    {"..........", "..........", "..........", "..........", "..........", "..........",
+     "..........", "..........", "...###....", "...###....", "....##....", "...##....."},
+    {"........##", ".......##.", ".......##.", "......##..", "......##..", ".....##...",
+     ".....##...", "....##....", "....##....", "...##.....", "...##.....", "..##......"},
 }};
 
 // Accented letters are put together from the plain letter and a hand-drawn
@@ -504,16 +517,21 @@ struct Composed {
 };
 
 constexpr Composed kComposed[] = {
-    {0x00FC, U'u', Accent::kDiaeresis},  {0x00E9, U'e', Accent::kAcute},     {0x00E2, U'a', Accent::kCircumflex},
-    {0x00E4, U'a', Accent::kDiaeresis},  {0x00E0, U'a', Accent::kGrave},     {0x00E5, U'a', Accent::kRing},
-    {0x00EA, U'e', Accent::kCircumflex}, {0x00EB, U'e', Accent::kDiaeresis}, {0x00E8, U'e', Accent::kGrave},
-    {0x00EF, 0x0131, Accent::kDiaeresis}, {0x00EE, 0x0131, Accent::kCircumflex}, {0x00EC, 0x0131, Accent::kGrave},
-    {0x00C4, U'A', Accent::kDiaeresis},  {0x00C5, U'A', Accent::kRing},      {0x00C9, U'E', Accent::kAcute},
-    {0x00F4, U'o', Accent::kCircumflex}, {0x00F6, U'o', Accent::kDiaeresis}, {0x00F2, U'o', Accent::kGrave},
-    {0x00FB, U'u', Accent::kCircumflex}, {0x00F9, U'u', Accent::kGrave},     {0x00FF, U'y', Accent::kDiaeresis},
-    {0x00D6, U'O', Accent::kDiaeresis},  {0x00DC, U'U', Accent::kDiaeresis}, {0x00E1, U'a', Accent::kAcute},
-    {0x00ED, 0x0131, Accent::kAcute},    {0x00F3, U'o', Accent::kAcute},     {0x00FA, U'u', Accent::kAcute},
-    {0x00F1, U'n', Accent::kTilde},      {0x00D1, U'N', Accent::kTilde},
+    {0x00FC, U'u', Accent::kDiaeresis},    {0x00E9, U'e', Accent::kAcute},
+    {0x00E2, U'a', Accent::kCircumflex},   {0x00E4, U'a', Accent::kDiaeresis},
+    {0x00E0, U'a', Accent::kGrave},        {0x00E5, U'a', Accent::kRing},
+    {0x00EA, U'e', Accent::kCircumflex},   {0x00EB, U'e', Accent::kDiaeresis},
+    {0x00E8, U'e', Accent::kGrave},        {0x00EF, 0x0131, Accent::kDiaeresis},
+    {0x00EE, 0x0131, Accent::kCircumflex}, {0x00EC, 0x0131, Accent::kGrave},
+    {0x00C4, U'A', Accent::kDiaeresis},    {0x00C5, U'A', Accent::kRing},
+    {0x00C9, U'E', Accent::kAcute},        {0x00F4, U'o', Accent::kCircumflex},
+    {0x00F6, U'o', Accent::kDiaeresis},    {0x00F2, U'o', Accent::kGrave},
+    {0x00FB, U'u', Accent::kCircumflex},   {0x00F9, U'u', Accent::kGrave},
+    {0x00FF, U'y', Accent::kDiaeresis},    {0x00D6, U'O', Accent::kDiaeresis},
+    {0x00DC, U'U', Accent::kDiaeresis},    {0x00E1, U'a', Accent::kAcute},
+    {0x00ED, 0x0131, Accent::kAcute},      {0x00F3, U'o', Accent::kAcute},
+    {0x00FA, U'u', Accent::kAcute},        {0x00F1, U'n', Accent::kTilde},
+    {0x00D1, U'N', Accent::kTilde},
 };
 
 const Composed* FindComposed(char32_t cp) {
@@ -532,12 +550,18 @@ void DrawAccent(Cell& c, Accent accent) {
         {"..........", "..###..##.", ".##.####..", ".##..##..."},
     };
     static const std::vector<const char*> kDouble[] = {
-        {"....................", ".....###....###.....", ".....###....###.....", "...................."},
-        {"...........###......", "..........###.......", ".........###........", "........###........."},
-        {"......###...........", ".......###..........", "........###.........", ".........###........"},
-        {"........####........", "......###..###......", ".....##......##.....", "....##........##...."},
-        {".......######.......", "......##....##......", "......##....##......", ".......######......."},
-        {"....................", ".....####.....##....", "....##..###..##.....", "....##....####......"},
+        {"....................", ".....###....###.....", ".....###....###.....",
+         "...................."},
+        {"...........###......", "..........###.......", ".........###........",
+         "........###........."},
+        {"......###...........", ".......###..........", "........###.........",
+         ".........###........"},
+        {"........####........", "......###..###......", ".....##......##.....",
+         "....##........##...."},
+        {".......######.......", "......##....##......", "......##....##......",
+         ".......######......."},
+        {"....................", ".....####.....##....", "....##..###..##.....",
+         "....##....####......"},
     };
     const auto& rows = (c.width() == kSingleWidth ? kSingle : kDouble)[static_cast<int>(accent)];
     for (std::size_t y = 0; y < rows.size(); ++y)
@@ -546,21 +570,21 @@ void DrawAccent(Cell& c, Accent accent) {
 }
 
 // The single-width infinity: the font's loops close up at ten dots.
-const std::vector<const char*> kInfinity = {
-    "..........", "..........", "..........", "..........", "..........", "..........", "..........",
-    "..........", ".###..###.", "##.####.##", "#...##...#", "#...##...#", "#...##...#", "##.####.##",
-    ".###..###."};
+const std::vector<const char*> kInfinity = {"..........", "..........", "..........", "..........",
+                                            "..........", "..........", "..........", "..........",
+                                            ".###..###.", "##.####.##", "#...##...#", "#...##...#",
+                                            "#...##...#", "##.####.##", ".###..###."};
 
 // The capital A of both sets is the printer's own drawing; it is kept exactly.
 constexpr std::array<std::uint16_t, kRows> kSingleA = {
     0x0C00, 0x0C00, 0x1E00, 0x1E00, 0x3F00, 0x3300, 0x7380, 0x6180, 0x6180, 0x6180, 0x6180, 0x7F80,
-    0x7F80, 0x6180, 0x6180, 0x6180, 0x6180, 0x6180, 0x6180, 0x6180, 0, 0, 0, 0};
+    0x7F80, 0x6180, 0x6180, 0x6180, 0x6180, 0x6180, 0x6180, 0x6180, 0,      0,      0,      0};
 constexpr std::array<std::uint16_t, kRows> kDoubleALeft = {
     0x00C0, 0x01C0, 0x0180, 0x0380, 0x0380, 0x0300, 0x0700, 0x0700, 0x0600, 0x0E00, 0x0C00, 0x0FC0,
-    0x1FC0, 0x1FC0, 0x3800, 0x3800, 0x3000, 0x7000, 0x6000, 0x6000, 0, 0, 0, 0};
+    0x1FC0, 0x1FC0, 0x3800, 0x3800, 0x3000, 0x7000, 0x6000, 0x6000, 0,      0,      0,      0};
 constexpr std::array<std::uint16_t, kRows> kDoubleARight = {
     0x8000, 0xC000, 0xC000, 0xC000, 0xE000, 0x6000, 0x7000, 0x7000, 0x3000, 0x3800, 0x1800, 0xF800,
-    0xFC00, 0xFC00, 0x0E00, 0x0E00, 0x0600, 0x0700, 0x0300, 0x0300, 0, 0, 0, 0};
+    0xFC00, 0xFC00, 0x0E00, 0x0E00, 0x0600, 0x0700, 0x0300, 0x0300, 0,      0,      0,      0};
 
 // Codes whose integral halves meet the next line: their stem runs to the edge.
 void ExtendIntegral(Cell& c, bool down) {
@@ -601,7 +625,8 @@ Glyphs Build(const FontRenderer& font) {
         for (int pass = 0; pass < 2; ++pass) {
             const int width = pass == 0 ? kSingleWidth : kDoubleWidth;
             Cell c(width);
-            const bool blankSingle = (code >= 14 && code <= 23) || (code >= 26 && code <= 32) || code == 255;
+            const bool blankSingle =
+                (code >= 14 && code <= 23) || (code >= 26 && code <= 32) || code == 255;
             const bool blankDouble = code <= 32 || code == 255;
             if (pass == 0 && blankSingle) {
                 // stays blank
@@ -622,7 +647,8 @@ Glyphs Build(const FontRenderer& font) {
             } else if (FindComposed(cp) != nullptr) {
                 const Composed* k = FindComposed(cp);
                 const bool capital = k->base >= U'A' && k->base <= U'Z';
-                c = font.render(k->base, width, pass == 0 ? kSingleEmbolden : 0.0, capital ? kCapRows - 5 : kCapRows);
+                c = font.render(k->base, width, pass == 0 ? kSingleEmbolden : 0.0,
+                                capital ? kCapRows - 5 : kCapRows);
                 DrawAccent(c, k->accent);
             } else if (pass == 0 && cp == 0x221E) {
                 c = FromArt(width, kInfinity);
@@ -683,7 +709,8 @@ std::string Art(const Glyphs& g) {
             s << (set == 0 ? "single" : "double") << " codes " << code << ".." << code + 7 << "\n";
             for (int y = 0; y < kRows; ++y) {
                 for (std::size_t k = code; k < code + 8 && k < cells.size(); ++k) {
-                    for (int x = 0; x < cells[k].width(); ++x) s << (cells[k].get(x, y) ? '#' : '.');
+                    for (int x = 0; x < cells[k].width(); ++x)
+                        s << (cells[k].get(x, y) ? '#' : '.');
                     s << ' ';
                 }
                 s << "\n";
@@ -727,10 +754,12 @@ int main(int argc, char** argv) {
         FontRenderer font(opt.font);
         const Glyphs g = Build(font);
         const std::vector<unsigned char> image = Pack(g);
-        if (image.size() != kImageBytes) throw std::runtime_error("internal error: image has wrong size");
+        if (image.size() != kImageBytes)
+            throw std::runtime_error("internal error: image has wrong size");
         if (!WriteFile(opt.output, std::string(image.begin(), image.end())))
             throw std::runtime_error("cannot write " + opt.output);
-        if (!opt.text.empty() && !WriteFile(opt.text, Art(g))) throw std::runtime_error("cannot write " + opt.text);
+        if (!opt.text.empty() && !WriteFile(opt.text, Art(g)))
+            throw std::runtime_error("cannot write " + opt.text);
     } catch (const std::exception& e) {
         std::cerr << "gen_codepage: " << e.what() << "\n";
         return 1;

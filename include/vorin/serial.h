@@ -15,8 +15,7 @@
  * (2 no such port, 5 port busy or already initialised, ...); uint8_t results
  * are 1 (yes / done) or 0.
  */
-#ifndef VORIN_SERIAL_H
-#define VORIN_SERIAL_H
+#pragma once
 
 #include <stdint.h>
 
@@ -62,7 +61,7 @@ int32_t WriteByte(uint8_t b);
 
 /* Receives one byte into *b. 1 when a byte came (stored in *b), 0 when none
  * came within the read timeout or no port is open (*b untouched). */
-int32_t ReadByte(uint8_t *b);
+int32_t ReadByte(uint8_t* b);
 
 /* 1 when the last byte call's transfer moved no byte (a timeout), else 0. */
 uint8_t TimeOut(void);
@@ -74,11 +73,11 @@ uint8_t TimeOut(void);
  * into *code, then empties the store. Returns 1 when the code is not 0. With
  * text == NULL or *text == NULL, sets *code to -1 (when code is not NULL),
  * returns 0 and keeps the store. */
-uint8_t IsError(char **text, int32_t *code);
+uint8_t IsError(char** text, int32_t* code);
 
 /* Copies "3.00" into the buffer *text points to when *text is not NULL, else
  * points *text at a static "3.00". */
-void DllVersion(char **text);
+void DllVersion(char** text);
 
 /* ---- Line settings -------------------------------------------------------- */
 
@@ -129,6 +128,4 @@ void CloseThread(void);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif
