@@ -28,7 +28,9 @@ function(vorin_add_test name)
   endif()
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} vorin_headers gtest gtest_main)
+  # Every suite gets the shared test helpers (tests/support) and the test
+  # lines (platform/test_line.h).
+  target_link_libraries(${name} PRIVATE ${T_LIBS} vorin_test_support vorin_headers gtest gtest_main)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()

@@ -62,22 +62,22 @@ const char* const kExports[] = {
 class DriverLibrary : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string path = pf::programDirectory() + pf::dynlibFileName("vorindriver");
+        std::string path = pf::ProgramDirectory() + pf::DynlibFileName("vorindriver");
         std::string error;
-        lib = pf::dynlibOpen(path.c_str(), &error);
+        lib = pf::DynlibOpen(path.c_str(), &error);
         ASSERT_NE(lib, nullptr) << path << ": " << error;
     }
-    void TearDown() override { pf::dynlibClose(lib); }
+    void TearDown() override { pf::DynlibClose(lib); }
     template <typename Fn>
     Fn get(const char* name) {
-        return reinterpret_cast<Fn>(pf::dynlibSymbol(lib, name));
+        return reinterpret_cast<Fn>(pf::DynlibSymbol(lib, name));
     }
     void* lib = nullptr;
 };
 
 TEST_F(DriverLibrary, EveryExportResolvesByName) {
-    for (const char* name : kExports) EXPECT_NE(pf::dynlibSymbol(lib, name), nullptr) << name;
-    EXPECT_EQ(pf::dynlibSymbol(lib, "NoSuchFunction"), nullptr);
+    for (const char* name : kExports) EXPECT_NE(pf::DynlibSymbol(lib, name), nullptr) << name;
+    EXPECT_EQ(pf::DynlibSymbol(lib, "NoSuchFunction"), nullptr);
 }
 
 TEST_F(DriverLibrary, ResolvedFunctionsWork) {

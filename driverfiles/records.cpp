@@ -32,16 +32,16 @@ std::atomic<LineCountNotice> g_notice{nullptr};
 class FileByteSource final : public ByteSource {
 public:
     explicit FileByteSource(std::int32_t handle)
-        : handle_(handle), chunk_(pf::fileSeekRelative(handle, 0) ? sizeof buf_ : 1) {}
+        : handle_(handle), chunk_(pf::FileSeekRelative(handle, 0) ? sizeof buf_ : 1) {}
     ~FileByteSource() {
-        if (len_ > pos_) pf::fileSeekRelative(handle_, -static_cast<std::int64_t>(len_ - pos_));
+        if (len_ > pos_) pf::FileSeekRelative(handle_, -static_cast<std::int64_t>(len_ - pos_));
     }
     FileByteSource(const FileByteSource&) = delete;
     FileByteSource& operator=(const FileByteSource&) = delete;
 
     Result next(std::uint8_t& byte) override {
         if (pos_ == len_) {
-            std::int64_t n = pf::fileRead(handle_, buf_, chunk_);
+            std::int64_t n = pf::FileRead(handle_, buf_, chunk_);
             if (n < 0) return Result::Failure;
             if (n == 0) return Result::End;
             len_ = static_cast<std::size_t>(n);
@@ -81,10 +81,10 @@ bool writeLine(std::int32_t handle, char prefix, const char* text) {
     line += lineTerminator();
     // One write for text and terminator, so a reader in another process never
     // meets the text without its line end.
-    if (pf::fileWrite(handle, line.data(), line.size()) != static_cast<std::int64_t>(line.size())) {
+    if (pf::FileWrite(handle, line.data(), line.size()) != static_cast<std::int64_t>(line.size())) {
         return false;
     }
-    if (!driverFileState().rewrite.load()) return pf::fileCommit(handle);
+    if (!driverFileState().rewrite.load()) return pf::FileCommit(handle);
     return true;
 }
 
@@ -148,7 +148,7 @@ uint8_t OtwartoPlik(int32_t* handle, const char* path, uint8_t mode) {
     if (path == nullptr || mode > 3) return 0;
     // A path is never cut: a shortened path could name another file.
     if (!textFits(path)) return 0;
-    pf::FileOpenResult r = pf::fileOpen(path, static_cast<pf::FileOpenMode>(mode),
+    pf::FileOpenResult r = pf::FileOpen(path, static_cast<pf::FileOpenMode>(mode),
                                         driverFileState().exclusiveOpen.load());
     *handle = r.handle;
     return r.handle >= 0 ? 1 : 0;
@@ -156,7 +156,7 @@ uint8_t OtwartoPlik(int32_t* handle, const char* path, uint8_t mode) {
 
 uint8_t ZamknieciePliku(int32_t* handle) {
     if (handle == nullptr || *handle < 0) return 0;
-    if (!pf::fileClose(*handle)) return 0;
+    if (!pf::FileClose(*handle)) return 0;
     *handle = -1;
     return 1;
 }
@@ -171,10 +171,10 @@ uint8_t MoznaOtworzycPlik(const char* path, uint8_t mode) {
 uint8_t Moje_feof(int32_t handle) {
     // A handle that cannot be asked counts as ended, so that a reading loop
     // on it stops instead of spinning.
-    return pf::fileAtEnd(handle) == pf::FileEnd::No ? 0 : 1;
+    return pf::FileAtEnd(handle) == pf::FileEnd::No ? 0 : 1;
 }
 
-uint8_t ZatwierdzeniePliku(int32_t handle) { return pf::fileCommit(handle) ? 1 : 0; }
+uint8_t ZatwierdzeniePliku(int32_t handle) { return pf::FileCommit(handle) ? 1 : 0; }
 
 uint8_t OdczytanoZPlikuLinie(int32_t handle, char* text) {
     if (text == nullptr) return 0;

@@ -5,7 +5,8 @@
 #include <string>
 
 #include "driverfiles/records.h"
-#include "driverfiles/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 #include "vorin/driver.h"
 
 namespace df = vorin::driverfiles;
@@ -13,11 +14,11 @@ namespace df = vorin::driverfiles;
 namespace {
 
 void ReadDataLines(benchmark::State& state) {
-    df::test::TempDir dir;
-    std::string path = dir.file("in.txt");
+    vorin::test::TempDir dir;
+    std::string path = dir.File("in.txt");
     std::string content;
     for (int i = 0; i < 10000; ++i) content += "$" + std::to_string(i) + "\tPLU\t12,50\t1\r\n";
-    df::test::writeWhole(path, content);
+    vorin::test::WriteWholeFile(path, content);
     char text[256];
     uint8_t fe = 0;
     for (auto _ : state) {
@@ -34,8 +35,8 @@ void ReadDataLines(benchmark::State& state) {
 BENCHMARK(ReadDataLines)->Unit(benchmark::kMillisecond);
 
 void WriteDataLines(benchmark::State& state) {
-    df::test::TempDir dir;
-    std::string path = dir.file("out.txt");
+    vorin::test::TempDir dir;
+    std::string path = dir.File("out.txt");
     df::driverFileState().rewrite = state.range(0) == 0;  // 1 = commit every line
     const int lines = state.range(0) != 0 ? 100 : 10000;
     for (auto _ : state) {

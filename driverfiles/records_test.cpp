@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "driverfiles/records.h"
-#include "driverfiles/test_support.h"
+#include "driverfiles/helper_process.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 #include "vorin/driver.h"
 
 namespace df = vorin::driverfiles;
-using df::test::readWhole;
-using df::test::writeWhole;
+using vorin::test::ReadWholeFile;
+using vorin::test::TempDir;
+using vorin::test::WriteWholeFile;
 
 namespace {
 
@@ -39,8 +42,8 @@ protected:
 
     // Writes the bytes to a file and opens it for reading.
     int32_t openWith(const std::string& bytes, const char* name = "in.txt") {
-        std::string path = dir.file(name);
-        writeWhole(path, bytes);
+        std::string path = dir.File(name);
+        WriteWholeFile(path, bytes);
         int32_t h = -1;
         EXPECT_TRUE(OtwartoPlik(&h, path.c_str(), 0));
         handles.push_back(h);
@@ -59,7 +62,7 @@ protected:
         for (int32_t& h : handles) ZamknieciePliku(&h);
     }
 
-    df::test::TempDir dir;
+    TempDir dir;
     std::vector<int32_t> handles;
 };
 
@@ -183,7 +186,7 @@ TEST_F(RecordsTest, RecordReadersSkipCommentsAndStopAtEmptyLinesAndOtherKinds) {
 }
 
 TEST_F(RecordsTest, OpenModes) {
-    std::string path = dir.file("m.txt");
+    std::string path = dir.File("m.txt");
     int32_t h = 77;
     EXPECT_FALSE(OtwartoPlik(&h, path.c_str(), 0));  // missing
     EXPECT_EQ(h, -1);
@@ -194,12 +197,12 @@ TEST_F(RecordsTest, OpenModes) {
     EXPECT_TRUE(ZapisanoDoPlikuLinie(h, "first"));
     EXPECT_TRUE(ZamknieciePliku(&h));
     EXPECT_EQ(h, -1);
-    EXPECT_EQ(readWhole(path), "first\r\n");
+    EXPECT_EQ(ReadWholeFile(path), "first\r\n");
 
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 2));  // kept, appended
     EXPECT_TRUE(ZapisanoDoPlikuLinie(h, "second"));
     ASSERT_TRUE(ZamknieciePliku(&h));
-    EXPECT_EQ(readWhole(path), "first\r\nsecond\r\n");
+    EXPECT_EQ(ReadWholeFile(path), "first\r\nsecond\r\n");
 
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 3));  // kept, written from the start
     EXPECT_EQ(line(h), "first");
@@ -207,7 +210,7 @@ TEST_F(RecordsTest, OpenModes) {
     EXPECT_TRUE(ZapisanoDoPlikuLinie(h, "SECOND"));  // right after the line just read
     EXPECT_TRUE(Moje_feof(h));
     ASSERT_TRUE(ZamknieciePliku(&h));
-    EXPECT_EQ(readWhole(path), "first\r\nSECOND\r\n");
+    EXPECT_EQ(ReadWholeFile(path), "first\r\nSECOND\r\n");
 
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 0));
     EXPECT_FALSE(ZapisanoDoPlikuLinie(h, "read only"));
@@ -215,23 +218,23 @@ TEST_F(RecordsTest, OpenModes) {
 
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 1));  // truncated
     ASSERT_TRUE(ZamknieciePliku(&h));
-    EXPECT_EQ(readWhole(path), "");
+    EXPECT_EQ(ReadWholeFile(path), "");
 
-    std::string fresh = dir.file("fresh.txt");
+    std::string fresh = dir.File("fresh.txt");
     ASSERT_TRUE(OtwartoPlik(&h, fresh.c_str(), 3));  // created
     ASSERT_TRUE(ZamknieciePliku(&h));
     EXPECT_TRUE(MoznaOtworzycPlik(fresh.c_str(), 0));
-    EXPECT_FALSE(MoznaOtworzycPlik(dir.file("none.txt").c_str(), 0));
+    EXPECT_FALSE(MoznaOtworzycPlik(dir.File("none.txt").c_str(), 0));
 }
 
 TEST_F(RecordsTest, BytesPassUnchanged) {
     ASSERT_TRUE(df::setLineTerminator("\n"));
-    std::string path = dir.file("b.txt");
+    std::string path = dir.File("b.txt");
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 1));
     EXPECT_TRUE(ZapisanoDoPlikuLinie(h, "a\x1a\xff"));
     ASSERT_TRUE(ZamknieciePliku(&h));
-    EXPECT_EQ(readWhole(path), "a\x1a\xff\n");
+    EXPECT_EQ(ReadWholeFile(path), "a\x1a\xff\n");
 }
 
 TEST_F(RecordsTest, ClosingAndEndOfFileOnHandlesThatAreNotOpen) {
@@ -251,21 +254,21 @@ TEST_F(RecordsTest, ClosingAndEndOfFileOnHandlesThatAreNotOpen) {
 }
 
 TEST_F(RecordsTest, OverlongTextsAndPathsAreRefusedNotOverflowed) {
-    std::string path = dir.file("w.txt");
+    std::string path = dir.File("w.txt");
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 1));
     handles.push_back(h);
     EXPECT_TRUE(ZapisanoDoPlikuLinie(h, std::string(255, 'a').c_str()));
     EXPECT_TRUE(ZapisanoDoPlikuLinieDanych(h, std::string(254, 'b').c_str()));
-    std::string before = readWhole(path);
+    std::string before = ReadWholeFile(path);
     // A data line of 256 characters could never be read back.
     EXPECT_FALSE(ZapisanoDoPlikuLinieDanych(h, std::string(255, 'c').c_str()));
     char unterminated[256];
     std::memset(unterminated, 'd', sizeof unterminated);
     EXPECT_FALSE(ZapisanoDoPlikuLinie(h, unterminated));
-    EXPECT_EQ(readWhole(path), before);
+    EXPECT_EQ(ReadWholeFile(path), before);
 
-    std::string longPath = dir.file(std::string(300, 'p'));
+    std::string longPath = dir.File(std::string(300, 'p'));
     int32_t h2 = 5;
     EXPECT_FALSE(OtwartoPlik(&h2, longPath.c_str(), 1));
     EXPECT_EQ(h2, -1);
@@ -277,19 +280,19 @@ TEST_F(RecordsTest, HeaderLinesAreWrittenInOrder) {
     ASSERT_TRUE(df::setHeaderLine(3, ""));
     EXPECT_FALSE(df::setHeaderLine(4, "x"));
     EXPECT_FALSE(df::setHeaderLine(1, std::string(255, 'x')));
-    std::string path = dir.file("hdr.txt");
+    std::string path = dir.File("hdr.txt");
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 1));
     EXPECT_TRUE(ZapisanoDoPlikuNaglowek(h));
     ASSERT_TRUE(ZamknieciePliku(&h));
-    EXPECT_EQ(readWhole(path), "#DRV\t1\r\n#second\r\n#\r\n");
+    EXPECT_EQ(ReadWholeFile(path), "#DRV\t1\r\n#second\r\n#\r\n");
     EXPECT_FALSE(ZapisanoDoPlikuNaglowek(-1));
 }
 
 TEST_F(RecordsTest, DataLinesOfTheDriverFilesAreCountedAndNoticed) {
     auto& st = df::driverFileState();
-    std::string outPath = dir.file("out.txt");
-    std::string otherPath = dir.file("other.txt");
+    std::string outPath = dir.File("out.txt");
+    std::string otherPath = dir.File("other.txt");
     int32_t out = -1;
     int32_t other = -1;
     ASSERT_TRUE(OtwartoPlik(&out, outPath.c_str(), 1));
@@ -330,8 +333,8 @@ TEST_F(RecordsTest, DataLinesOfTheDriverFilesAreCountedAndNoticed) {
 }
 
 TEST_F(RecordsTest, ExclusiveOpenDeniesOtherOpensInThisProcess) {
-    std::string path = dir.file("x.txt");
-    writeWhole(path, "$a\r\n");
+    std::string path = dir.File("x.txt");
+    WriteWholeFile(path, "$a\r\n");
     int32_t a = -1;
     int32_t b = -1;
     ASSERT_TRUE(OtwartoPlik(&a, path.c_str(), 0));
@@ -340,7 +343,7 @@ TEST_F(RecordsTest, ExclusiveOpenDeniesOtherOpensInThisProcess) {
     EXPECT_EQ(b, -1);
     EXPECT_FALSE(MoznaOtworzycPlik(path.c_str(), 1));
     ZamknieciePliku(&handles.back());
-    EXPECT_EQ(readWhole(path), "$a\r\n");  // the refused write open truncated nothing
+    EXPECT_EQ(ReadWholeFile(path), "$a\r\n");  // the refused write open truncated nothing
 
     df::driverFileState().exclusiveOpen = false;
     ASSERT_TRUE(OtwartoPlik(&a, path.c_str(), 0));
@@ -353,39 +356,39 @@ TEST_F(RecordsTest, ExclusiveOpenDeniesOtherOpensInThisProcess) {
 }
 
 TEST_F(RecordsTest, SharingHoldsBetweenProcesses) {
-    std::string path = dir.file("shared.txt");
-    writeWhole(path, "$a\r\n");
+    std::string path = dir.File("shared.txt");
+    WriteWholeFile(path, "$a\r\n");
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 0));
     handles.push_back(h);
-    EXPECT_EQ(df::test::runHelper({"open", path, "0", "1"}, dir), "0");
-    EXPECT_EQ(df::test::runHelper({"open", path, "3", "0"}, dir), "0");
-    EXPECT_EQ(df::test::runHelper({"read", path}, dir), "<cannot open>");
+    EXPECT_EQ(df::test::RunHelper({"open", path, "0", "1"}, dir), "0");
+    EXPECT_EQ(df::test::RunHelper({"open", path, "3", "0"}, dir), "0");
+    EXPECT_EQ(df::test::RunHelper({"read", path}, dir), "<cannot open>");
     ASSERT_TRUE(ZamknieciePliku(&handles.back()));
-    EXPECT_EQ(df::test::runHelper({"open", path, "0", "1"}, dir), "1");
+    EXPECT_EQ(df::test::RunHelper({"open", path, "0", "1"}, dir), "1");
 
     df::driverFileState().exclusiveOpen = false;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 0));
     handles.push_back(h);
-    EXPECT_EQ(df::test::runHelper({"open", path, "3", "0"}, dir), "1");
-    EXPECT_EQ(df::test::runHelper({"open", path, "0", "1"}, dir), "0");
-    EXPECT_EQ(readWhole(path), "$a\r\n");
+    EXPECT_EQ(df::test::RunHelper({"open", path, "3", "0"}, dir), "1");
+    EXPECT_EQ(df::test::RunHelper({"open", path, "0", "1"}, dir), "0");
+    EXPECT_EQ(ReadWholeFile(path), "$a\r\n");
 }
 
 TEST_F(RecordsTest, CommittedLinesAndAppendsAreSeenByAnotherProcess) {
-    std::string path = dir.file("log.txt");
+    std::string path = dir.File("log.txt");
     df::driverFileState().exclusiveOpen = false;
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 2));
     handles.push_back(h);
     ASSERT_TRUE(ZapisanoDoPlikuLinieDanych(h, "one"));
     // Still open here: the other process must see the line already.
-    EXPECT_EQ(df::test::runHelper({"read", path}, dir), "one\n");
-    EXPECT_EQ(df::test::runHelper({"append", path, "two"}, dir), "1");
+    EXPECT_EQ(df::test::RunHelper({"read", path}, dir), "one\n");
+    EXPECT_EQ(df::test::RunHelper({"append", path, "two"}, dir), "1");
     // Our next line lands after the other process's line, not over it.
     ASSERT_TRUE(ZapisanoDoPlikuLinieDanych(h, "three"));
-    EXPECT_EQ(df::test::runHelper({"read", path}, dir), "one\ntwo\nthree\n");
-    EXPECT_EQ(readWhole(path), "$one\r\n$two\r\n$three\r\n");
+    EXPECT_EQ(df::test::RunHelper({"read", path}, dir), "one\ntwo\nthree\n");
+    EXPECT_EQ(ReadWholeFile(path), "$one\r\n$two\r\n$three\r\n");
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include "loader/codepage_image.h"
 #include "loader/dialogue.h"
 #include "loader/options.h"
+#include "loader/port_list.h"
 #include "loader/preview.h"
 #include "platform/console.h"
+#include "platform/ports.h"
 
 #ifndef VORIN_VERSION
 #define VORIN_VERSION "unknown"
@@ -57,6 +59,11 @@ int main(int argc, char** argv) {
     }
     if (options.version) {
         std::printf("vorin-codepage %s\n", VORIN_VERSION);
+        return 0;
+    }
+
+    if (options.list_ports) {
+        std::fputs(FormatPortList(vorin::platform::ListSerialPorts()).c_str(), stdout);
         return 0;
     }
 

@@ -71,6 +71,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
             options->help = true;
         } else if (arg == "--version") {
             options->version = true;
+        } else if (arg == "--list-ports") {
+            options->list_ports = true;
         } else if (arg == "--no-wait") {
             options->wait_for_key = false;
         } else if (arg == "--port") {
@@ -95,8 +97,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
             *error = "unknown option: " + args[i];
             return false;
         }
-        if (has_value &&
-            (arg == "--help" || arg == "-h" || arg == "--version" || arg == "--no-wait")) {
+        if (has_value && (arg == "--help" || arg == "-h" || arg == "--version" ||
+                          arg == "--no-wait" || arg == "--list-ports")) {
             *error = arg + " takes no value";
             return false;
         }
@@ -116,6 +118,7 @@ std::string UsageText() {
            "  --image FILE    send FILE (exactly 36864 bytes) instead of the built-in image\n"
            "  --no-wait       end without waiting for a key after the report\n"
            "  --preview PNG   write a picture of the image's glyphs to PNG and end\n"
+           "  --list-ports    list the serial ports with their COM numbers and end\n"
            "  --help          show this text\n"
            "  --version       show the version\n"
            "\n"

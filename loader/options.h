@@ -18,6 +18,7 @@ inline constexpr int kExitCannotOpen = 74;  // the port exists but could not be 
 struct Options {
     bool help = false;
     bool version = false;
+    bool list_ports = false;
     bool wait_for_key = true;
     int port = 0;               // 1 to 255 from --port; 0: ask the operator
     std::string port_argument;  // --port as given, for messages

@@ -8,14 +8,14 @@
 namespace vorin::platform {
 
 // nullptr on failure; *error (when given) then says why.
-void* dynlibOpen(const char* path, std::string* error = nullptr);
-void* dynlibSymbol(void* library, const char* name);
-void dynlibClose(void* library);
+void* DynlibOpen(const char* path, std::string* error = nullptr);
+void* DynlibSymbol(void* library, const char* name);
+void DynlibClose(void* library);
 
 // The platform's file name of a shared library: "libNAME.so" or "NAME.dll".
-std::string dynlibFileName(const char* baseName);
+std::string DynlibFileName(const char* baseName);
 
 // Folder of the running program, ending in the path separator; empty if unknown.
-std::string programDirectory();
+std::string ProgramDirectory();
 
 }  // namespace vorin::platform

@@ -7,7 +7,7 @@
 
 namespace vorin::platform {
 
-void* dynlibOpen(const char* path, std::string* error) {
+void* DynlibOpen(const char* path, std::string* error) {
     void* lib = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (lib == nullptr && error != nullptr) {
         const char* why = ::dlerror();
@@ -16,17 +16,17 @@ void* dynlibOpen(const char* path, std::string* error) {
     return lib;
 }
 
-void* dynlibSymbol(void* library, const char* name) {
+void* DynlibSymbol(void* library, const char* name) {
     return library != nullptr ? ::dlsym(library, name) : nullptr;
 }
 
-void dynlibClose(void* library) {
+void DynlibClose(void* library) {
     if (library != nullptr) ::dlclose(library);
 }
 
-std::string dynlibFileName(const char* baseName) { return std::string("lib") + baseName + ".so"; }
+std::string DynlibFileName(const char* baseName) { return std::string("lib") + baseName + ".so"; }
 
-std::string programDirectory() {
+std::string ProgramDirectory() {
     char buf[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return {};

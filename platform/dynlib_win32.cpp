@@ -4,7 +4,7 @@
 
 namespace vorin::platform {
 
-void* dynlibOpen(const char* path, std::string* error) {
+void* DynlibOpen(const char* path, std::string* error) {
     HMODULE lib = LoadLibraryA(path);
     if (lib == nullptr && error != nullptr) {
         *error = "LoadLibraryA failed, error " + std::to_string(GetLastError());
@@ -12,18 +12,18 @@ void* dynlibOpen(const char* path, std::string* error) {
     return reinterpret_cast<void*>(lib);
 }
 
-void* dynlibSymbol(void* library, const char* name) {
+void* DynlibSymbol(void* library, const char* name) {
     if (library == nullptr) return nullptr;
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-void dynlibClose(void* library) {
+void DynlibClose(void* library) {
     if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
-std::string dynlibFileName(const char* baseName) { return std::string(baseName) + ".dll"; }
+std::string DynlibFileName(const char* baseName) { return std::string(baseName) + ".dll"; }
 
-std::string programDirectory() {
+std::string ProgramDirectory() {
     char buf[MAX_PATH + 1];
     DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return {};

@@ -34,22 +34,22 @@ struct FileOpenResult {
     std::uint32_t error;  // 0 on success
 };
 
-FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive);
-bool fileClose(std::int32_t handle);
+FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive);
+bool FileClose(std::int32_t handle);
 
 // Number of bytes moved, 0 at the end of the file (reading), -1 on failure.
-std::int64_t fileRead(std::int32_t handle, void* buffer, std::size_t count);
-std::int64_t fileWrite(std::int32_t handle, const void* data, std::size_t count);
+std::int64_t FileRead(std::int32_t handle, void* buffer, std::size_t count);
+std::int64_t FileWrite(std::int32_t handle, const void* data, std::size_t count);
 
 // Moves the position relative to where it is; false if the handle cannot seek.
-bool fileSeekRelative(std::int32_t handle, std::int64_t offset);
+bool FileSeekRelative(std::int32_t handle, std::int64_t offset);
 
 enum class FileEnd { No, Yes, Unknown };
 // Whether the position equals the file's size; the position is not moved.
-FileEnd fileAtEnd(std::int32_t handle);
+FileEnd FileAtEnd(std::int32_t handle);
 
 // Makes everything written so far durable and visible to other processes.
 // True also for files that have nothing to flush (devices).
-bool fileCommit(std::int32_t handle);
+bool FileCommit(std::int32_t handle);
 
 }  // namespace vorin::platform

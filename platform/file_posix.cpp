@@ -38,7 +38,7 @@ int closeKeepingErrno(int fd) {
 
 }  // namespace
 
-FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive) {
+FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
     if (path == nullptr || *path == '\0') return {-1, kFileErrorNotFound};
     // O_NONBLOCK only so that a FIFO cannot block the open; cleared below.
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -82,7 +82,7 @@ FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive) {
     return {fd, 0};
 }
 
-bool fileClose(std::int32_t handle) {
+bool FileClose(std::int32_t handle) {
     if (handle < 0) return false;
     // Linux releases the descriptor even when close() reports EINTR; retrying
     // could close a descriptor another thread has just been given.
@@ -90,7 +90,7 @@ bool fileClose(std::int32_t handle) {
     return rc == 0 || errno == EINTR;
 }
 
-std::int64_t fileRead(std::int32_t handle, void* buffer, std::size_t count) {
+std::int64_t FileRead(std::int32_t handle, void* buffer, std::size_t count) {
     if (handle < 0) return -1;
     if (count > INT_MAX) count = INT_MAX;
     ssize_t n;
@@ -100,7 +100,7 @@ std::int64_t fileRead(std::int32_t handle, void* buffer, std::size_t count) {
     return n;
 }
 
-std::int64_t fileWrite(std::int32_t handle, const void* data, std::size_t count) {
+std::int64_t FileWrite(std::int32_t handle, const void* data, std::size_t count) {
     if (handle < 0) return -1;
     if (count > INT_MAX) count = INT_MAX;
     ssize_t n;
@@ -110,12 +110,12 @@ std::int64_t fileWrite(std::int32_t handle, const void* data, std::size_t count)
     return n;
 }
 
-bool fileSeekRelative(std::int32_t handle, std::int64_t offset) {
+bool FileSeekRelative(std::int32_t handle, std::int64_t offset) {
     if (handle < 0) return false;
     return ::lseek(handle, static_cast<off_t>(offset), SEEK_CUR) != static_cast<off_t>(-1);
 }
 
-FileEnd fileAtEnd(std::int32_t handle) {
+FileEnd FileAtEnd(std::int32_t handle) {
     if (handle < 0) return FileEnd::Unknown;
     off_t pos = ::lseek(handle, 0, SEEK_CUR);
     struct stat st {};
@@ -123,7 +123,7 @@ FileEnd fileAtEnd(std::int32_t handle) {
     return pos == st.st_size ? FileEnd::Yes : FileEnd::No;
 }
 
-bool fileCommit(std::int32_t handle) {
+bool FileCommit(std::int32_t handle) {
     if (handle < 0) return false;
     if (::fsync(handle) == 0) return true;
     // Devices and pipes have nothing to make durable.

@@ -49,7 +49,7 @@ HANDLE remove(std::int32_t handle) {
 
 }  // namespace
 
-FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive) {
+FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
     if (path == nullptr || *path == '\0') return {-1, kFileErrorNotFound};
     DWORD access = 0;
     DWORD disposition = 0;
@@ -102,13 +102,13 @@ FileOpenResult fileOpen(const char* path, FileOpenMode mode, bool exclusive) {
     return {handle, 0};
 }
 
-bool fileClose(std::int32_t handle) {
+bool FileClose(std::int32_t handle) {
     HANDLE h = remove(handle);
     if (h == INVALID_HANDLE_VALUE) return false;
     return CloseHandle(h) != 0;
 }
 
-std::int64_t fileRead(std::int32_t handle, void* buffer, std::size_t count) {
+std::int64_t FileRead(std::int32_t handle, void* buffer, std::size_t count) {
     HANDLE h = lookup(handle);
     if (h == INVALID_HANDLE_VALUE) return -1;
     DWORD want = count > INT_MAX ? INT_MAX : static_cast<DWORD>(count);
@@ -119,7 +119,7 @@ std::int64_t fileRead(std::int32_t handle, void* buffer, std::size_t count) {
     return got;
 }
 
-std::int64_t fileWrite(std::int32_t handle, const void* data, std::size_t count) {
+std::int64_t FileWrite(std::int32_t handle, const void* data, std::size_t count) {
     HANDLE h = lookup(handle);
     if (h == INVALID_HANDLE_VALUE) return -1;
     DWORD want = count > INT_MAX ? INT_MAX : static_cast<DWORD>(count);
@@ -128,7 +128,7 @@ std::int64_t fileWrite(std::int32_t handle, const void* data, std::size_t count)
     return done;
 }
 
-bool fileSeekRelative(std::int32_t handle, std::int64_t offset) {
+bool FileSeekRelative(std::int32_t handle, std::int64_t offset) {
     HANDLE h = lookup(handle);
     if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return false;
     LARGE_INTEGER distance;
@@ -136,7 +136,7 @@ bool fileSeekRelative(std::int32_t handle, std::int64_t offset) {
     return SetFilePointerEx(h, distance, nullptr, FILE_CURRENT) != 0;
 }
 
-FileEnd fileAtEnd(std::int32_t handle) {
+FileEnd FileAtEnd(std::int32_t handle) {
     HANDLE h = lookup(handle);
     if (h == INVALID_HANDLE_VALUE) return FileEnd::Unknown;
     LARGE_INTEGER zero;
@@ -149,7 +149,7 @@ FileEnd fileAtEnd(std::int32_t handle) {
     return pos.QuadPart == size.QuadPart ? FileEnd::Yes : FileEnd::No;
 }
 
-bool fileCommit(std::int32_t handle) {
+bool FileCommit(std::int32_t handle) {
     HANDLE h = lookup(handle);
     if (h == INVALID_HANDLE_VALUE) return false;
     if (FlushFileBuffers(h)) return true;

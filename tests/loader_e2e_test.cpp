@@ -18,10 +18,14 @@
 #include <vector>
 
 #include "loader/codepage_image.h"
-#include "tests/e2e_process.h"
+#include "tests/support/files.h"
+#include "tests/support/processes.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorin::e2e {
 namespace {
+
+using namespace vorin::test;
 
 namespace fs = std::filesystem;
 
@@ -200,7 +204,7 @@ protected:
     // Starts the simulator as the printer on COM `port`, with fault options.
     void StartPrinter(int port, std::vector<std::string> faults = {}) {
         port_ = port;
-        dump_ = dir_.path() + "/received.bin";
+        dump_ = dir_.Path() + "/received.bin";
         std::vector<std::string> args{"--quiet", "--dump", dump_};
         const std::string link = Runner::Get().LinkFor(port);
         if (!link.empty()) {
@@ -210,7 +214,7 @@ protected:
         }
         args.insert(args.end(), faults.begin(), faults.end());
         std::string error;
-        ASSERT_TRUE(sim_.Start(Runner::Get().sim(), args, dir_.path() + "/sim.log", &error))
+        ASSERT_TRUE(sim_.Start(Runner::Get().sim(), args, dir_.Path() + "/sim.log", &error))
             << error;
     }
 
@@ -218,12 +222,12 @@ protected:
     void StartLoader(const std::vector<std::string>& args = {}) {
         std::string error;
         ASSERT_TRUE(
-            term_.Start(Runner::Get().Command(args), Runner::Get().Env(port_, sim_.line()), &error))
+            term_.Start(Runner::Get().Command(args), Runner::Get().Env(port_, sim_.Line()), &error))
             << error;
     }
 
     void WaitForPrompt() {
-        ASSERT_TRUE(term_.WaitFor("(0-wyjscie z programu):", kWine ? 60 : 10)) << term_.text();
+        ASSERT_TRUE(term_.WaitFor("(0-wyjscie z programu):", kWine ? 60 : 10)) << term_.Text();
         // Wine's console puts the terminal into raw mode a moment after the
         // prompt shows; keys typed before that go through the line discipline
         // (a Backspace would erase the digit before the program sees either).
@@ -234,7 +238,7 @@ protected:
     void UploadThroughDialogue(const std::string& typed, const std::string& report) {
         WaitForPrompt();
         term_.Type(typed);
-        ASSERT_TRUE(term_.WaitFor(report, kUploadSeconds)) << term_.text();
+        ASSERT_TRUE(term_.WaitFor(report, kUploadSeconds)) << term_.Text();
     }
 
     // The program waits for one key after its report, then ends with `status`.
@@ -254,7 +258,7 @@ protected:
 
     std::string Received() {
         sim_.Stop();
-        return ReadFile(dump_);
+        return ReadWholeFile(dump_);
     }
 
     static std::string Embedded() {
@@ -274,7 +278,7 @@ TEST_F(LoaderEndToEnd, UploadsTheImageAndShowsEveryPercentageInPlace) {
     UploadThroughDialogue("4\r", kSuccess);
     EndsOnOneKey(0);
 
-    const std::string screen = Lines(term_.text());
+    const std::string screen = Lines(term_.Text());
     // Wine's console redraws lines with cursor moves of its own, so under Wine
     // the texts are checked for presence, natively for their exact order.
     if (kWine) {
@@ -294,7 +298,7 @@ TEST_F(LoaderEndToEnd, UploadsTheImageAndShowsEveryPercentageInPlace) {
         std::string expected;
         for (unsigned b = 0; b < 144; ++b)
             expected += "\x1b[35G" + std::to_string((b + 1) * 100 / 144) + "%";
-        const std::string& raw = term_.raw();
+        const std::string& raw = term_.Raw();
         const std::size_t start = raw.find("0%");
         ASSERT_NE(start, std::string::npos);
         EXPECT_NE(raw.find(expected, start), std::string::npos) << raw.substr(start, 200);
@@ -325,8 +329,8 @@ TEST_F(LoaderEndToEnd, ChecksumErrorFourTimesEndsWithCode1) {
     StartLoader();
     UploadThroughDialogue("4\r", "\n\nBlad nr 1: blad sumy CRC");
     EndsOnOneKey(1);
-    EXPECT_NE(term_.text().find("6%"), std::string::npos);  // blocks 0 to 9 went through
-    EXPECT_EQ(term_.text().find("8%"), std::string::npos);
+    EXPECT_NE(term_.Text().find("6%"), std::string::npos);  // blocks 0 to 9 went through
+    EXPECT_EQ(term_.Text().find("8%"), std::string::npos);
 }
 
 TEST_F(LoaderEndToEnd, VerificationErrorFourTimesEndsWithCode2) {
@@ -356,9 +360,9 @@ TEST_F(LoaderEndToEnd, SilentPrinterTimesOutAfterAboutThreeSeconds) {
     StartLoader();
     WaitForPrompt();
     term_.Type("4\r");
-    ASSERT_TRUE(term_.WaitFor(kUpdating, 20)) << term_.text();
+    ASSERT_TRUE(term_.WaitFor(kUpdating, 20)) << term_.Text();
     const double started = Now();
-    ASSERT_TRUE(term_.WaitFor("\n\nBlad nr 21: timeout odbierania", 20)) << term_.text();
+    ASSERT_TRUE(term_.WaitFor("\n\nBlad nr 21: timeout odbierania", 20)) << term_.Text();
     const double waited = Now() - started;
     EXPECT_GT(waited, 2.5);
     EXPECT_LT(waited, 8.0);
@@ -370,7 +374,7 @@ TEST_F(LoaderEndToEnd, LineClosedMidUploadGivesAnErrorReport) {
     StartLoader();
     UploadThroughDialogue("4\r", "\n\nBlad nr ");
     term_.Drain(0.3);
-    const std::string screen = term_.text();
+    const std::string screen = term_.Text();
     EXPECT_EQ(screen.find("sukcesem"), std::string::npos);
     int status = 0;
     ASSERT_FALSE(term_.WaitExit(0.3, &status));
@@ -392,7 +396,7 @@ TEST_F(LoaderEndToEnd, ZeroAndItsMultiplesEndAtOnceWithoutAWord) {
         ASSERT_TRUE(term_.WaitExit(kWine ? 20 : 5, &status)) << typed;
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        const std::string screen = Lines(term_.text());
+        const std::string screen = Lines(term_.Text());
         const std::string tail = screen.substr(screen.rfind("programu): ") + 11);
         EXPECT_EQ(tail.find("Trwa"), std::string::npos) << typed;
         EXPECT_EQ(tail.find("Blad"), std::string::npos) << typed;
@@ -425,7 +429,7 @@ TEST_F(LoaderEndToEnd, MissingPortIsNamedAndAskedAgain) {
     StartLoader();
     UploadThroughDialogue("200\r4\r", kSuccess);
     EndsOnOneKey(0);
-    const std::string screen = Lines(term_.text());
+    const std::string screen = Lines(term_.Text());
     if (kWine) {
         EXPECT_EQ(Count(screen, "\nW tym komputerze nie ma portu COM200!\n"), 1) << screen;
     } else {
@@ -442,7 +446,7 @@ TEST_F(LoaderEndToEnd, KeysThatCannotBeginANumberAskAgain) {
     StartLoader();
     UploadThroughDialogue("x-y4\r", kSuccess);
     EndsOnOneKey(0);
-    const std::string screen = Lines(term_.text());
+    const std::string screen = Lines(term_.Text());
     // x, then y (the sign is taken, y ends the conversion): one prompt each.
     if (kWine) {
         EXPECT_GE(Count(screen, kPrompt), 3) << screen;
@@ -481,7 +485,7 @@ TEST_F(LoaderEndToEnd, ScriptedRunWithPortOptionAndNoWait) {
     StartPrinter(4);
     std::string out, err;
     const int status = RunPiped(Runner::Get().Command({"--port", "4", "--no-wait"}),
-                                Runner::Get().Env(4, sim_.line()), "", kUploadSeconds, &out, &err);
+                                Runner::Get().Env(4, sim_.Line()), "", kUploadSeconds, &out, &err);
     ASSERT_TRUE(WIFEXITED(status)) << status << err;
     EXPECT_EQ(WEXITSTATUS(status), 0) << out << err;
     EXPECT_EQ(out.find("Podaj"), std::string::npos);
@@ -492,7 +496,7 @@ TEST_F(LoaderEndToEnd, ScriptedRunWithPortOptionAndNoWait) {
 TEST_F(LoaderEndToEnd, EndOfInputAtThePromptEndsTheProgram) {
     StartPrinter(4);
     std::string out, err;
-    const int status = RunPiped(Runner::Get().Command({}), Runner::Get().Env(4, sim_.line()), "",
+    const int status = RunPiped(Runner::Get().Command({}), Runner::Get().Env(4, sim_.Line()), "",
                                 kWine ? 30 : 5, &out, &err);
     ASSERT_TRUE(WIFEXITED(status)) << "did not end at end of input";
     EXPECT_EQ(WEXITSTATUS(status), 66);
@@ -500,13 +504,13 @@ TEST_F(LoaderEndToEnd, EndOfInputAtThePromptEndsTheProgram) {
 
 TEST_F(LoaderEndToEnd, EndOfInputInTheKeyWaitEndsTheProgram) {
     StartPrinter(4, {"--first-answer", "0x15"});
-    const std::string input = dir_.path() + "/typed";
+    const std::string input = dir_.Path() + "/typed";
     FILE* f = std::fopen(input.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fputs("4\n", f);
     std::fclose(f);
     std::string out, err;
-    const int status = RunPiped(Runner::Get().Command({}), Runner::Get().Env(4, sim_.line()), input,
+    const int status = RunPiped(Runner::Get().Command({}), Runner::Get().Env(4, sim_.Line()), input,
                                 kUploadSeconds, &out, &err);
     ASSERT_TRUE(WIFEXITED(status)) << "did not end at end of input";
     EXPECT_EQ(WEXITSTATUS(status), 24);
@@ -514,7 +518,7 @@ TEST_F(LoaderEndToEnd, EndOfInputInTheKeyWaitEndsTheProgram) {
 }
 
 TEST_F(LoaderEndToEnd, ImageOfTheWrongSizeIsRefused) {
-    const std::string image = dir_.path() + "/short.bin";
+    const std::string image = dir_.Path() + "/short.bin";
     FILE* f = std::fopen(image.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fputs("too short", f);
@@ -531,7 +535,7 @@ TEST_F(LoaderEndToEnd, ImageFromAFileIsSentAsItStands) {
     StartPrinter(4);
     std::string image(kImageSize, '\0');
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + i / 256);
-    const std::string path = dir_.path() + "/other.bin";
+    const std::string path = dir_.Path() + "/other.bin";
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fwrite(image.data(), 1, image.size(), f);
@@ -539,17 +543,38 @@ TEST_F(LoaderEndToEnd, ImageFromAFileIsSentAsItStands) {
     std::string out, err;
     const int status =
         RunPiped(Runner::Get().Command({"--image", path, "--port", "4", "--no-wait"}),
-                 Runner::Get().Env(4, sim_.line()), "", kUploadSeconds, &out, &err);
+                 Runner::Get().Env(4, sim_.Line()), "", kUploadSeconds, &out, &err);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << out << err;
     EXPECT_EQ(Received(), image);
+}
+
+// The operator's "which port?": the simulator's line, mapped as COM4, is
+// listed under that number (natively with its path; under Wine found by
+// opening the COM names); COM3 and COM8 lead nowhere.
+TEST_F(LoaderEndToEnd, ListPortsShowsTheSimulatorUnderItsNumber) {
+    StartPrinter(4);
+    std::string out, err;
+    const int status = RunPiped(Runner::Get().Command({"--list-ports"}),
+                                Runner::Get().Env(4, sim_.Line()), "", kWine ? 60 : 10, &out, &err);
+    ASSERT_TRUE(WIFEXITED(status)) << status << err;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << out << err;
+    if (kWine) {
+        EXPECT_NE(out.find("COM4   \\\\.\\COM4"), std::string::npos) << out;
+        EXPECT_EQ(out.find("COM3 "), std::string::npos) << out;
+    } else {
+        EXPECT_NE(out.find("COM4   " + sim_.Line() + "  (VORIN_COM4)\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("COM3   /nonexistent/vorin-com  (VORIN_COM3)  no such device\n"),
+                  std::string::npos)
+            << out;
+    }
 }
 
 #ifndef VORIN_E2E_WINE
 TEST_F(LoaderEndToEnd, DevicePathIsMappedToAComNumber) {
     StartPrinter(4);
     std::string out, err;
-    const int status = RunPiped(Runner::Get().Command({"--port", sim_.line(), "--no-wait"}), {}, "",
+    const int status = RunPiped(Runner::Get().Command({"--port", sim_.Line(), "--no-wait"}), {}, "",
                                 kUploadSeconds, &out, &err);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << out << err;

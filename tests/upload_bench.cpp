@@ -12,7 +12,8 @@
 #include "link/link.h"
 #include "loader/codepage_image.h"
 #include "loader/upload.h"
-#include "tests/e2e_process.h"
+#include "tests/support/processes.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -23,20 +24,20 @@ constexpr int kComPort = 9;
 
 void RunUpload(benchmark::State& state, const std::vector<std::string>& sim_args) {
     const std::string sim = (std::filesystem::current_path() / "vorin-sim").string();
-    e2e::TempDir dir;
+    test::TempDir dir;
     double seconds = 0;
     int uploads = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        e2e::Simulator printer;
+        test::Simulator printer;
         std::string error;
         std::vector<std::string> args{"--quiet"};
         args.insert(args.end(), sim_args.begin(), sim_args.end());
-        if (!printer.Start(sim, args, dir.path() + "/sim.log", &error)) {
+        if (!printer.Start(sim, args, dir.Path() + "/sim.log", &error)) {
             state.SkipWithError(error.c_str());
             return;
         }
-        setenv(("VORIN_COM" + std::to_string(kComPort)).c_str(), printer.line().c_str(), 1);
+        setenv(("VORIN_COM" + std::to_string(kComPort)).c_str(), printer.Line().c_str(), 1);
         link::UstawieniaDomyslneLacza();
         link::NumerPortu = kComPort;
         link::Predkosc = 38400;
@@ -46,9 +47,9 @@ void RunUpload(benchmark::State& state, const std::vector<std::string>& sim_args
             return;
         }
         state.ResumeTiming();
-        const double start = e2e::Now();
+        const double start = test::Now();
         const uint8_t code = loader::UploadImage(kCodePageImage, nullptr);
-        seconds += e2e::Now() - start;
+        seconds += test::Now() - start;
         ++uploads;
         state.PauseTiming();
         link::ZamknieciePortu();

@@ -1,4 +1,4 @@
-#include "tests/e2e_process.h"
+#include "tests/support/processes.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,13 +14,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "tests/support/files.h"
 
 extern char** environ;
 
-namespace vorin::e2e {
+namespace vorin::test {
 
 namespace {
 
@@ -72,13 +71,6 @@ double Now() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string StripEscapes(const std::string& raw) {
     std::string out;
     for (std::size_t i = 0; i < raw.size(); ++i) {
@@ -107,19 +99,6 @@ std::string StripEscapes(const std::string& raw) {
         }
     }
     return out;
-}
-
-TempDir::TempDir() {
-    char pattern[] = "/tmp/vorin-e2e-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    path_ = made ? made : "/tmp";
-}
-
-TempDir::~TempDir() {
-    if (path_ != "/tmp") {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
 }
 
 Simulator::~Simulator() { Stop(); }
@@ -153,7 +132,7 @@ bool Simulator::Start(const std::string& program, const std::vector<std::string>
     pid_ = pid;
     const double end = Now() + 10;
     while (Now() < end) {
-        const std::string log = ReadFile(log_path);
+        const std::string log = ReadWholeFile(log_path);
         const std::size_t nl = log.find('\n');
         if (nl != std::string::npos) {
             line_ = log.substr(0, nl);
@@ -163,7 +142,7 @@ bool Simulator::Start(const std::string& program, const std::vector<std::string>
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            *error = "vorin-sim ended at once: " + log + ReadFile(log_path + ".err");
+            *error = "vorin-sim ended at once: " + log + ReadWholeFile(log_path + ".err");
             return false;
         }
         usleep(5000);
@@ -243,7 +222,7 @@ bool TerminalSession::ReadSome(int timeout_ms) {
 bool TerminalSession::WaitFor(const std::string& text, double seconds) {
     const double end = Now() + seconds;
     for (;;) {
-        if (this->text().find(text) != std::string::npos) return true;
+        if (Text().find(text) != std::string::npos) return true;
         if (Now() >= end) return false;
         ReadSome(20);
     }
@@ -281,7 +260,7 @@ void TerminalSession::Kill() {
     }
 }
 
-std::string TerminalSession::text() const {
+std::string TerminalSession::Text() const {
     // The terminal turns each "\n" into "\r\n"; give the program's own texts back.
     const std::string stripped = StripEscapes(raw_);
     std::string out;
@@ -371,4 +350,4 @@ int RunPiped(const std::vector<std::string>& argv, const std::map<std::string, s
     return -1;
 }
 
-}  // namespace vorin::e2e
+}  // namespace vorin::test

@@ -10,18 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace vorin::e2e {
-
-// A temporary folder removed with its contents at destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+namespace vorin::test {
 
 // vorin-sim with the given options; its first output line is the path of the
 // line's far end.
@@ -33,8 +22,8 @@ public:
                const std::string& log_path, std::string* error);
     // SIGTERM, then SIGKILL after 5 s; returns the wait status.
     int Stop();
-    const std::string& line() const { return line_; }
-    bool running() const { return pid_ > 0; }
+    const std::string& Line() const { return line_; }
+    bool Running() const { return pid_ > 0; }
 
 private:
     pid_t pid_ = -1;
@@ -50,7 +39,7 @@ public:
                std::string* error);
     // Types keys as they are (Enter is "\r").
     void Type(const std::string& keys);
-    // Waits until text() contains `text`.
+    // Waits until Text() contains `text`.
     bool WaitFor(const std::string& text, double seconds);
     // Waits for the program to end; false when it is still running after
     // `seconds` (it then keeps running). *status is the wait status.
@@ -60,12 +49,12 @@ public:
     void Kill();
 
     // Everything written to the terminal, as written.
-    const std::string& raw() const { return raw_; }
+    const std::string& Raw() const { return raw_; }
     // The same without ANSI escape sequences and with "\r\n" made "\n".
-    std::string text() const;
+    std::string Text() const;
     // Terminal flags of the line as the program left it (read from the master).
     bool TerminalFlags(unsigned* lflag) const;
-    int master() const { return master_; }
+    int Master() const { return master_; }
 
 private:
     bool ReadSome(int timeout_ms);
@@ -82,7 +71,6 @@ int RunPiped(const std::vector<std::string>& argv, const std::map<std::string, s
              const std::string& input, double seconds, std::string* out, std::string* err);
 
 std::string StripEscapes(const std::string& raw);
-std::string ReadFile(const std::string& path);
 double Now();
 
-}  // namespace vorin::e2e
+}  // namespace vorin::test
