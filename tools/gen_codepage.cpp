@@ -87,26 +87,26 @@ const std::array<char32_t, 256> kCp437 = {
 class Cell {
 public:
     explicit Cell(int width) : width_(width), dots_(static_cast<std::size_t>(width * kRows), 0) {}
-    int width() const { return width_; }
-    bool get(int x, int y) const {
+    int Width() const { return width_; }
+    bool Get(int x, int y) const {
         return x >= 0 && x < width_ && y >= 0 && y < kRows &&
                dots_[static_cast<std::size_t>(y * width_ + x)];
     }
-    void set(int x, int y, bool on = true) {
+    void Set(int x, int y, bool on = true) {
         if (x >= 0 && x < width_ && y >= 0 && y < kRows)
             dots_[static_cast<std::size_t>(y * width_ + x)] = on;
     }
-    void fill(int x0, int y0, int x1, int y1) {  // inclusive corners
+    void Fill(int x0, int y0, int x1, int y1) {  // inclusive corners
         for (int y = y0; y <= y1; ++y)
-            for (int x = x0; x <= x1; ++x) set(x, y);
+            for (int x = x0; x <= x1; ++x) Set(x, y);
     }
-    void clear() { std::fill(dots_.begin(), dots_.end(), 0); }
+    void Clear() { std::fill(dots_.begin(), dots_.end(), 0); }
 
     // Row word of the 10-dot record starting at column `first`.
-    std::uint16_t word(int first, int y) const {
+    std::uint16_t Word(int first, int y) const {
         std::uint16_t w = 0;
         for (int x = 0; x < 10; ++x)
-            if (get(first + x, y)) w = static_cast<std::uint16_t>(w | (0x8000u >> x));
+            if (Get(first + x, y)) w = static_cast<std::uint16_t>(w | (0x8000u >> x));
         return w;
     }
 
@@ -120,7 +120,7 @@ Cell FromArt(int width, const std::vector<const char*>& rows) {
     Cell c(width);
     for (std::size_t y = 0; y < rows.size(); ++y)
         for (int x = 0; rows[y][x] != '\0' && x < width; ++x)
-            if (rows[y][x] == '#') c.set(x, static_cast<int>(y));
+            if (rows[y][x] == '#') c.Set(x, static_cast<int>(y));
     return c;
 }
 
@@ -128,7 +128,7 @@ Cell FromWords(const std::array<std::uint16_t, kRows>& left) {
     Cell c(kSingleWidth);
     for (int y = 0; y < kRows; ++y)
         for (int x = 0; x < kSingleWidth; ++x)
-            if (left[static_cast<std::size_t>(y)] & (0x8000u >> x)) c.set(x, y);
+            if (left[static_cast<std::size_t>(y)] & (0x8000u >> x)) c.Set(x, y);
     return c;
 }
 
@@ -162,8 +162,33 @@ public:
     // cell and its capital height spans kCapRows; glyphs that would leave the
     // cell (accented capitals, long descenders, wide symbols) are compressed
     // on that side only, so they keep their weight and stay recognisable.
-    Cell render(char32_t cp, int width, double embolden = 0.0, double capRows = kCapRows,
+    Cell Render(char32_t cp, int width, double embolden = 0.0, double capRows = kCapRows,
                 double threshold = 0.5) const {
+        FT_GlyphSlot slot = LoadOutline(cp, width, embolden, capRows);
+        const Placement place = PlaceInCell(slot, width);
+        if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0)
+            throw std::runtime_error("cannot render U+" + Hex(cp));
+        const std::vector<double> coverage = SnapToGrid(slot, place, width);
+        return Threshold(coverage, place, width, threshold);
+    }
+
+    static std::string Hex(char32_t cp) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(cp));
+        return buf;
+    }
+
+private:
+    // Where the outline's ink goes in the cell, in dots.
+    struct Placement {
+        double inkLeft, inkRight, inkBottom;
+        double scaleX = 1.0, shiftX = 0.0;
+        double scaleUp = 1.0, scaleDown = 1.0;  // above and below the baseline
+    };
+
+    // The glyph's outline at the oversampled size that makes the font's
+    // advance `width` dots and its capital height `capRows` rows.
+    FT_GlyphSlot LoadOutline(char32_t cp, int width, double embolden, double capRows) const {
         const FT_UInt index = FT_Get_Char_Index(face_, cp);
         if (index == 0) throw std::runtime_error("font lacks U+" + Hex(cp));
 
@@ -184,63 +209,73 @@ public:
             FT_Outline_EmboldenXY(&slot->outline, e, 0);
             FT_Outline_Translate(&slot->outline, -e / 2, 0);
         }
+        return slot;
+    }
+
+    // Horizontal placement: keep the font's own position, slide a glyph back
+    // inside when it pokes out, squeeze it only if it is too wide. Vertically,
+    // only the side that leaves the cell is compressed.
+    static Placement PlaceInCell(FT_GlyphSlot slot, int width) {
         FT_BBox box;
         FT_Outline_Get_CBox(&slot->outline, &box);
         const double unit = 64.0 * kOversample;  // 26.6 oversampled units per dot
-        const double inkLeft = box.xMin / unit, inkRight = box.xMax / unit;
-        const double inkTop = box.yMax / unit, inkBottom = box.yMin / unit;
+        Placement p;
+        p.inkLeft = box.xMin / unit;
+        p.inkRight = box.xMax / unit;
+        const double inkTop = box.yMax / unit;
+        p.inkBottom = box.yMin / unit;
 
-        // Horizontal placement: keep the font's own position, slide a glyph
-        // back inside when it pokes out, squeeze it only if it is too wide.
-        double scaleX = 1.0, shiftX = 0.0;
-        const double inkWidth = inkRight - inkLeft;
+        const double inkWidth = p.inkRight - p.inkLeft;
         if (inkWidth > width) {
-            scaleX = width / inkWidth;
-            shiftX = -inkLeft * scaleX;
-        } else if (inkLeft < 0.0) {
-            shiftX = -inkLeft;
-        } else if (inkRight > width) {
-            shiftX = width - inkRight;
+            p.scaleX = width / inkWidth;
+            p.shiftX = -p.inkLeft * p.scaleX;
+        } else if (p.inkLeft < 0.0) {
+            p.shiftX = -p.inkLeft;
+        } else if (p.inkRight > width) {
+            p.shiftX = width - p.inkRight;
         }
-        const double scaleUp = inkTop > kBaselineRow ? kBaselineRow / inkTop : 1.0;
-        const double scaleDown = -inkBottom > kDescentRows ? kDescentRows / -inkBottom : 1.0;
+        p.scaleUp = inkTop > kBaselineRow ? kBaselineRow / inkTop : 1.0;
+        p.scaleDown = -p.inkBottom > kDescentRows ? kDescentRows / -p.inkBottom : 1.0;
+        return p;
+    }
 
-        if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0)
-            throw std::runtime_error("cannot render U+" + Hex(cp));
+    // The coverage of each dot with the whole rendered glyph moved by (dx, dy) dots.
+    static std::vector<double> Coverage(FT_GlyphSlot slot, const Placement& p, int width,
+                                        double dx, double dy) {
         const FT_Bitmap& bm = slot->bitmap;
-
-        // Sum the coverage of each dot for a given sub-dot shift of the whole
-        // glyph. Outlines rarely fall on the dot grid, so a stem of 2.3 dots
-        // may touch three columns; trying the shifts below a dot and keeping
-        // the one with the least half-covered dots snaps stems onto the grid
-        // the way hinting would, without moving the glyph by a whole dot.
         const double sample = 1.0 / kOversample;
-        auto accumulate = [&](double dx, double dy) {
-            std::vector<double> coverage(static_cast<std::size_t>(width * kRows), 0.0);
-            for (unsigned j = 0; j < bm.rows; ++j) {
-                const unsigned char* line = bm.buffer + static_cast<std::ptrdiff_t>(j) * bm.pitch;
-                const double ys = (slot->bitmap_top - static_cast<double>(j) - 0.5) / kOversample;
-                const double vs = ys >= 0.0 ? scaleUp : scaleDown;
-                const double row = kBaselineRow - ys * vs + dy;
-                const int y = static_cast<int>(std::floor(row));
-                if (y < 0 || y >= kRows) continue;
-                for (unsigned i = 0; i < bm.width; ++i) {
-                    if (line[i] == 0) continue;
-                    const double xs =
-                        (slot->bitmap_left + static_cast<double>(i) + 0.5) / kOversample;
-                    const int x = static_cast<int>(std::floor(xs * scaleX + shiftX + dx));
-                    if (x < 0 || x >= width) continue;
-                    coverage[static_cast<std::size_t>(y * width + x)] +=
-                        line[i] / 255.0 * sample * sample * scaleX * vs;
-                }
+        std::vector<double> coverage(static_cast<std::size_t>(width * kRows), 0.0);
+        for (unsigned j = 0; j < bm.rows; ++j) {
+            const unsigned char* line = bm.buffer + static_cast<std::ptrdiff_t>(j) * bm.pitch;
+            const double ys = (slot->bitmap_top - static_cast<double>(j) - 0.5) / kOversample;
+            const double vs = ys >= 0.0 ? p.scaleUp : p.scaleDown;
+            const double row = kBaselineRow - ys * vs + dy;
+            const int y = static_cast<int>(std::floor(row));
+            if (y < 0 || y >= kRows) continue;
+            for (unsigned i = 0; i < bm.width; ++i) {
+                if (line[i] == 0) continue;
+                const double xs = (slot->bitmap_left + static_cast<double>(i) + 0.5) / kOversample;
+                const int x = static_cast<int>(std::floor(xs * p.scaleX + p.shiftX + dx));
+                if (x < 0 || x >= width) continue;
+                coverage[static_cast<std::size_t>(y * width + x)] +=
+                    line[i] / 255.0 * sample * sample * p.scaleX * vs;
             }
-            return coverage;
-        };
-        auto ambiguity = [](const std::vector<double>& coverage) {
-            double sum = 0.0;
-            for (double v : coverage) sum += std::min(std::min(v, 1.0), std::max(0.0, 1.0 - v));
-            return sum;
-        };
+        }
+        return coverage;
+    }
+
+    // How many dots are neither clearly on nor clearly off.
+    static double Ambiguity(const std::vector<double>& coverage) {
+        double sum = 0.0;
+        for (double v : coverage) sum += std::min(std::min(v, 1.0), std::max(0.0, 1.0 - v));
+        return sum;
+    }
+
+    // Outlines rarely fall on the dot grid, so a stem of 2.3 dots may touch
+    // three columns; trying the shifts below a dot and keeping the one with
+    // the least half-covered dots snaps stems onto the grid the way hinting
+    // would, without moving the glyph by a whole dot.
+    std::vector<double> SnapToGrid(FT_GlyphSlot slot, const Placement& p, int width) const {
         std::vector<double> best;
         double bestCost = 0.0, bestShift = 0.0;
         for (int sy = -maxShift_; sy <= maxShift_; ++sy) {
@@ -248,11 +283,11 @@ public:
                 const double dx = static_cast<double>(sx) / kOversample;
                 const double dy = static_cast<double>(sy) / kOversample;
                 // Stay inside the cell when the glyph already fills it.
-                if (inkLeft * scaleX + shiftX + dx < -0.01 ||
-                    inkRight * scaleX + shiftX + dx > width + 0.01)
+                if (p.inkLeft * p.scaleX + p.shiftX + dx < -0.01 ||
+                    p.inkRight * p.scaleX + p.shiftX + dx > width + 0.01)
                     continue;
-                std::vector<double> cov = accumulate(dx, dy);
-                const double cost = ambiguity(cov);
+                std::vector<double> cov = Coverage(slot, p, width, dx, dy);
+                const double cost = Ambiguity(cov);
                 const double shift = std::abs(dx) + std::abs(dy);
                 if (best.empty() || cost < bestCost - 1e-9 ||
                     (cost < bestCost + 1e-9 && shift < bestShift - 1e-9)) {
@@ -262,24 +297,22 @@ public:
                 }
             }
         }
-        if (best.empty()) best = accumulate(0.0, 0.0);
-        // A glyph that does not descend keeps the descent rows clear even
-        // when its round bottom overshoots the baseline.
-        const int lastRow = inkBottom > -0.75 ? kBaselineRow - 1 : kRows - 1;
+        if (best.empty()) best = Coverage(slot, p, width, 0.0, 0.0);
+        return best;
+    }
+
+    // Dots covered at least `threshold`. A glyph that does not descend keeps
+    // the descent rows clear even when its round bottom overshoots the baseline.
+    static Cell Threshold(const std::vector<double>& coverage, const Placement& p, int width,
+                          double threshold) {
+        const int lastRow = p.inkBottom > -0.75 ? kBaselineRow - 1 : kRows - 1;
         Cell c(width);
         for (int y = 0; y <= lastRow; ++y)
             for (int x = 0; x < width; ++x)
-                if (best[static_cast<std::size_t>(y * width + x)] >= threshold) c.set(x, y);
+                if (coverage[static_cast<std::size_t>(y * width + x)] >= threshold) c.Set(x, y);
         return c;
     }
 
-    static std::string Hex(char32_t cp) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(cp));
-        return buf;
-    }
-
-private:
     FT_Library library_ = nullptr;
     FT_Face face_ = nullptr;
     double advance_ = 0.0;
@@ -351,7 +384,7 @@ bool IsBox(char32_t cp) {
 // A band of two dots across one axis: [first, first + 1].
 struct Band {
     int first;
-    int last() const { return first + 1; }
+    int Last() const { return first + 1; }
 };
 
 struct AxisLines {
@@ -370,20 +403,20 @@ void DrawArm(Cell& c, bool vertical, bool fromLow, int weight, int opposite, int
     const int cross = std::max(sideLow, sideHigh);
     // Coordinate extents of the crossing lines, seen from this arm's edge.
     auto nearestStop = [&](int w) {  // far edge of the nearest crossing line
-        if (w == 1) return fromLow ? across.single.last() : across.single.first;
-        return fromLow ? across.nearLow.last() : across.nearHigh.first;
+        if (w == 1) return fromLow ? across.single.Last() : across.single.first;
+        return fromLow ? across.nearLow.Last() : across.nearHigh.first;
     };
     auto farthestStop = [&](int w) {  // far edge of the farthest crossing line
-        if (w == 1) return fromLow ? across.single.last() : across.single.first;
-        return fromLow ? across.nearHigh.last() : across.nearLow.first;
+        if (w == 1) return fromLow ? across.single.Last() : across.single.first;
+        return fromLow ? across.nearHigh.Last() : across.nearLow.first;
     };
     auto draw = [&](Band line, int stop) {
         const int a = fromLow ? 0 : stop;
         const int b = fromLow ? stop : length - 1;
         if (vertical)
-            c.fill(line.first, a, line.last(), b);
+            c.Fill(line.first, a, line.Last(), b);
         else
-            c.fill(a, line.first, b, line.last());
+            c.Fill(a, line.first, b, line.Last());
     };
     const int full = fromLow ? length - 1 : 0;
 
@@ -452,7 +485,7 @@ Cell DrawBlock(char32_t cp, int width) {
             case 0x2580: on = y < kRows / 2; break;
             default: break;
             }
-            c.set(x, y, on);
+            c.Set(x, y, on);
         }
     }
     return c;
@@ -465,7 +498,7 @@ Cell DrawSmallSquare(int width) {
     const int x0 = (width - size) / 2;
     for (int y = 6; y < 6 + 12; ++y)
         for (int x = x0; x < x0 + size; ++x)
-            if ((x + y) % 2 == 0) c.set(x, y);
+            if ((x + y) % 2 == 0) c.Set(x, y);
     return c;
 }
 
@@ -563,10 +596,10 @@ void DrawAccent(Cell& c, Accent accent) {
         {"....................", ".....####.....##....", "....##..###..##.....",
          "....##....####......"},
     };
-    const auto& rows = (c.width() == kSingleWidth ? kSingle : kDouble)[static_cast<int>(accent)];
+    const auto& rows = (c.Width() == kSingleWidth ? kSingle : kDouble)[static_cast<int>(accent)];
     for (std::size_t y = 0; y < rows.size(); ++y)
-        for (int x = 0; x < c.width(); ++x)
-            if (rows[y][x] == '#') c.set(x, static_cast<int>(y));
+        for (int x = 0; x < c.Width(); ++x)
+            if (rows[y][x] == '#') c.Set(x, static_cast<int>(y));
 }
 
 // The single-width infinity: the font's loops close up at ten dots.
@@ -589,11 +622,11 @@ constexpr std::array<std::uint16_t, kRows> kDoubleARight = {
 // Codes whose integral halves meet the next line: their stem runs to the edge.
 void ExtendIntegral(Cell& c, bool down) {
     // Find the stem: the leftmost run of dots in the middle row.
-    const int w = c.width();
+    const int w = c.Width();
     const int probe = down ? 16 : 8;
     int first = -1, last = -1;
     for (int x = 0; x < w; ++x) {
-        if (c.get(x, probe)) {
+        if (c.Get(x, probe)) {
             if (first < 0) first = x;
             last = x;
         } else if (first >= 0) {
@@ -602,9 +635,9 @@ void ExtendIntegral(Cell& c, bool down) {
     }
     if (first < 0) return;
     if (down)
-        c.fill(first, probe, last, kRows - 1);
+        c.Fill(first, probe, last, kRows - 1);
     else
-        c.fill(first, 0, last, probe);
+        c.Fill(first, 0, last, probe);
 }
 
 struct Options {
@@ -641,13 +674,13 @@ Glyphs Build(const FontRenderer& font) {
             } else if (cp == U'_') {
                 // The underscore runs from edge to edge so that it underlines
                 // a whole word without gaps.
-                c.fill(0, kRows - 2, width - 1, kRows - 1);
+                c.Fill(0, kRows - 2, width - 1, kRows - 1);
             } else if (cp == 0x25A0) {
                 c = DrawSmallSquare(width);
             } else if (FindComposed(cp) != nullptr) {
                 const Composed* k = FindComposed(cp);
                 const bool capital = k->base >= U'A' && k->base <= U'Z';
-                c = font.render(k->base, width, pass == 0 ? kSingleEmbolden : 0.0,
+                c = font.Render(k->base, width, pass == 0 ? kSingleEmbolden : 0.0,
                                 capital ? kCapRows - 5 : kCapRows);
                 DrawAccent(c, k->accent);
             } else if (pass == 0 && cp == 0x221E) {
@@ -657,7 +690,7 @@ Glyphs Build(const FontRenderer& font) {
                 // widen them by 0.6 dot so that every stem prints two dots,
                 // like the hand-drawn digits and capital A. At double width
                 // the stems are three dots wide as they stand.
-                c = font.render(cp, width, width == kSingleWidth ? kSingleEmbolden : 0.0);
+                c = font.Render(cp, width, width == kSingleWidth ? kSingleEmbolden : 0.0);
                 if (cp == 0x2320) ExtendIntegral(c, true);
                 if (cp == 0x2321) ExtendIntegral(c, false);
             }
@@ -668,8 +701,8 @@ Glyphs Build(const FontRenderer& font) {
     Cell a(kDoubleWidth);
     for (int y = 0; y < kRows; ++y)
         for (int x = 0; x < 10; ++x) {
-            if (kDoubleALeft[static_cast<std::size_t>(y)] & (0x8000u >> x)) a.set(x, y);
-            if (kDoubleARight[static_cast<std::size_t>(y)] & (0x8000u >> x)) a.set(x + 10, y);
+            if (kDoubleALeft[static_cast<std::size_t>(y)] & (0x8000u >> x)) a.Set(x, y);
+            if (kDoubleARight[static_cast<std::size_t>(y)] & (0x8000u >> x)) a.Set(x + 10, y);
         }
     g.twice[65] = std::move(a);
     return g;
@@ -684,12 +717,12 @@ std::vector<unsigned char> Pack(const Glyphs& g) {
     std::vector<unsigned char> out;
     out.reserve(kImageBytes);
     for (const Cell& c : g.single)
-        for (int y = 0; y < kRows; ++y) PutWord(out, c.word(0, y));
+        for (int y = 0; y < kRows; ++y) PutWord(out, c.Word(0, y));
     for (std::size_t code = 0; code < g.twice.size(); ++code) {
         const Cell& c = g.twice[code];
         for (int half = 0; half < 2; ++half) {
             for (int y = 0; y < kRows; ++y) {
-                std::uint16_t w = c.word(half * 10, y);
+                std::uint16_t w = c.Word(half * 10, y);
                 // The printer's double-width box corner (code 218) carries
                 // four more dots in the unused low bits of its right half's
                 // horizontal; kept as the printer has always had it.
@@ -709,8 +742,8 @@ std::string Art(const Glyphs& g) {
             s << (set == 0 ? "single" : "double") << " codes " << code << ".." << code + 7 << "\n";
             for (int y = 0; y < kRows; ++y) {
                 for (std::size_t k = code; k < code + 8 && k < cells.size(); ++k) {
-                    for (int x = 0; x < cells[k].width(); ++x)
-                        s << (cells[k].get(x, y) ? '#' : '.');
+                    for (int x = 0; x < cells[k].Width(); ++x)
+                        s << (cells[k].Get(x, y) ? '#' : '.');
                     s << ' ';
                 }
                 s << "\n";
