@@ -11,7 +11,7 @@ namespace {
 std::atomic<std::uint8_t> g_lastStatus{0};
 }
 
-Conversion decimalToNumber(std::string_view text) {
+Conversion DecimalToNumber(std::string_view text) {
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t value = 0;
     for (char c : text) {
@@ -31,7 +31,7 @@ Conversion decimalToNumber(std::string_view text) {
     return {value, ConversionStatus::Valid};
 }
 
-std::string numberToDecimal(std::uint64_t value) {
+std::string NumberToDecimal(std::uint64_t value) {
     // 2^64 - 1 has 20 digits; all of them are written.
     char field[20];
     int pos = 20;
@@ -42,13 +42,13 @@ std::string numberToDecimal(std::uint64_t value) {
     return std::string(field + pos, field + 20);
 }
 
-std::uint64_t loadBytes(const std::uint8_t* bytes, int count) {
+std::uint64_t LoadBytes(const std::uint8_t* bytes, int count) {
     std::uint64_t v = 0;
     for (int i = count - 1; i >= 0; --i) v = (v << 8) | bytes[i];
     return v;
 }
 
-void storeBytes(std::uint64_t value, std::uint8_t* bytes, int count) {
+void StoreBytes(std::uint64_t value, std::uint8_t* bytes, int count) {
     for (int i = 0; i < count; ++i) {
         bytes[i] = static_cast<std::uint8_t>(value & 0xFF);
         value >>= 8;
@@ -62,14 +62,14 @@ using namespace vorin::driverfiles;
 extern "C" {
 
 uint8_t LiczbaOsmiobajtowaZNapisu(const char* text, uint8_t value[8]) {
-    std::size_t len = textLength(text);
+    std::size_t len = TextLength(text);
     Conversion c{0, ConversionStatus::BadCharacter};
     if (len > kTextMax) {
         g_lastStatus = 1;
     } else {
-        c = decimalToNumber(std::string_view(text, len));
+        c = DecimalToNumber(std::string_view(text, len));
     }
-    if (value != nullptr) storeBytes(c.value, value, 8);
+    if (value != nullptr) StoreBytes(c.value, value, 8);
     return static_cast<std::uint8_t>(c.status);
 }
 
@@ -77,12 +77,12 @@ uint8_t StatusKonwersjiLiczby(void) { return g_lastStatus.load(); }
 
 void NapisZLiczbyOsmiobajtowej(const uint8_t value[8], char* text) {
     if (text == nullptr) return;
-    storeText(text, value != nullptr ? numberToDecimal(loadBytes(value, 8)) : std::string("0"));
+    StoreText(text, value != nullptr ? NumberToDecimal(LoadBytes(value, 8)) : std::string("0"));
 }
 
 void NapisZLiczbySzesciobajtowej(const uint8_t value[6], char* text) {
     if (text == nullptr) return;
-    storeText(text, value != nullptr ? numberToDecimal(loadBytes(value, 6)) : std::string("0"));
+    StoreText(text, value != nullptr ? NumberToDecimal(LoadBytes(value, 6)) : std::string("0"));
 }
 
 }  // extern "C"

@@ -16,10 +16,10 @@ struct Conversion {
 };
 
 // Blanks anywhere are skipped; an empty text or blanks only give 0, valid.
-Conversion decimalToNumber(std::string_view text);
-std::string numberToDecimal(std::uint64_t value);
+Conversion DecimalToNumber(std::string_view text);
+std::string NumberToDecimal(std::uint64_t value);
 
-std::uint64_t loadBytes(const std::uint8_t* bytes, int count);
-void storeBytes(std::uint64_t value, std::uint8_t* bytes, int count);
+std::uint64_t LoadBytes(const std::uint8_t* bytes, int count);
+void StoreBytes(std::uint64_t value, std::uint8_t* bytes, int count);
 
 }  // namespace vorin::driverfiles

@@ -69,7 +69,7 @@ protected:
     }
     void TearDown() override { pf::DynlibClose(lib); }
     template <typename Fn>
-    Fn get(const char* name) {
+    Fn Get(const char* name) {
         return reinterpret_cast<Fn>(pf::DynlibSymbol(lib, name));
     }
     void* lib = nullptr;
@@ -81,10 +81,10 @@ TEST_F(DriverLibrary, EveryExportResolvesByName) {
 }
 
 TEST_F(DriverLibrary, ResolvedFunctionsWork) {
-    auto byte = get<uint8_t (*)(const char*, uint8_t*)>("PoprawnaLiczbaTypuByte");
-    auto field = get<uint8_t (*)(const char*, uint8_t, char*)>("NapisZawieraDana");
-    auto text8 = get<void (*)(const uint8_t*, char*)>("NapisZLiczbyOsmiobajtowej");
-    auto eof = get<uint8_t (*)(int32_t)>("Moje_feof");
+    auto byte = Get<uint8_t (*)(const char*, uint8_t*)>("PoprawnaLiczbaTypuByte");
+    auto field = Get<uint8_t (*)(const char*, uint8_t, char*)>("NapisZawieraDana");
+    auto text8 = Get<void (*)(const uint8_t*, char*)>("NapisZLiczbyOsmiobajtowej");
+    auto eof = Get<uint8_t (*)(int32_t)>("Moje_feof");
     ASSERT_TRUE(byte && field && text8 && eof);
     uint8_t b = 0;
     EXPECT_EQ(byte("FFH", &b), 1);

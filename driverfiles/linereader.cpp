@@ -17,7 +17,7 @@ struct Work {
     std::uint8_t pending[kTextSize];
     std::size_t pendingLen = 0;
 
-    void flushPending() {
+    void FlushPending() {
         for (std::size_t i = 0; i < pendingLen; ++i) {
             if (pending[i] != 0) text[textLen++] = static_cast<char>(pending[i]);
         }
@@ -27,7 +27,7 @@ struct Work {
 
 }  // namespace
 
-bool readRawLine(ByteSource& source, std::string_view terminator, char* text,
+bool ReadRawLine(ByteSource& source, std::string_view terminator, char* text,
                  bool& lastTerminated) {
     std::memset(text, 0, kTextSize);
     if (terminator.empty() || terminator.size() > kTextMax) return false;
@@ -37,7 +37,7 @@ bool readRawLine(ByteSource& source, std::string_view terminator, char* text,
         bool before = lastTerminated;
         lastTerminated = false;
         std::uint8_t b = 0;
-        ByteSource::Result r = source.next(b);
+        ByteSource::Result r = source.Next(b);
         if (r == ByteSource::Result::End) {
             lastTerminated = before;  // at the end nothing was read
             break;
@@ -45,7 +45,7 @@ bool readRawLine(ByteSource& source, std::string_view terminator, char* text,
         if (r == ByteSource::Result::Failure) break;
         w.pending[w.pendingLen++] = b;
         if (b != static_cast<std::uint8_t>(terminator[match])) {
-            w.flushPending();
+            w.FlushPending();
             match = 0;
             if (w.textLen > kTextMax) return false;
             continue;
@@ -59,7 +59,7 @@ bool readRawLine(ByteSource& source, std::string_view terminator, char* text,
     }
     // A partial terminator at the end of the file belongs to the line; it can
     // push the line over the limit too.
-    w.flushPending();
+    w.FlushPending();
     if (w.textLen > kTextMax) return false;
     std::memcpy(text, w.text, w.textLen);
     return w.textLen > 0;

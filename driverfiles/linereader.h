@@ -11,7 +11,7 @@ namespace vorin::driverfiles {
 class ByteSource {
 public:
     enum class Result { Byte, End, Failure };
-    virtual Result next(std::uint8_t& byte) = 0;
+    virtual Result Next(std::uint8_t& byte) = 0;
 
 protected:
     ~ByteSource() = default;
@@ -25,18 +25,18 @@ protected:
 // NUL bytes cannot live in a text and are dropped. `lastTerminated` is set
 // false before each byte read and true when a whole terminator was read.
 // Returns true when the text is not empty.
-bool readRawLine(ByteSource& source, std::string_view terminator, char* text, bool& lastTerminated);
+bool ReadRawLine(ByteSource& source, std::string_view terminator, char* text, bool& lastTerminated);
 
 // A source over bytes in memory.
 class MemoryByteSource final : public ByteSource {
 public:
     MemoryByteSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    Result next(std::uint8_t& byte) override {
+    Result Next(std::uint8_t& byte) override {
         if (pos_ >= size_) return Result::End;
         byte = data_[pos_++];
         return Result::Byte;
     }
-    std::size_t position() const { return pos_; }
+    std::size_t Position() const { return pos_; }
 
 private:
     const std::uint8_t* data_;

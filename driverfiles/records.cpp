@@ -19,7 +19,7 @@ struct SharedTexts {
     std::string header[3];
 };
 
-SharedTexts& sharedTexts() {
+SharedTexts& TheSharedTexts() {
     static SharedTexts texts;
     return texts;
 }
@@ -39,7 +39,7 @@ public:
     FileByteSource(const FileByteSource&) = delete;
     FileByteSource& operator=(const FileByteSource&) = delete;
 
-    Result next(std::uint8_t& byte) override {
+    Result Next(std::uint8_t& byte) override {
         if (pos_ == len_) {
             std::int64_t n = pf::FileRead(handle_, buf_, chunk_);
             if (n < 0) return Result::Failure;
@@ -59,8 +59,8 @@ private:
     std::size_t pos_ = 0;
 };
 
-void countDataLine(bool reading, std::int32_t handle) {
-    DriverFileState& st = driverFileState();
+void CountDataLine(bool reading, std::int32_t handle) {
+    DriverFileState& st = TheDriverFileState();
     std::int32_t target = reading ? st.inputHandle.load() : st.outputHandle.load();
     if (handle < 0 || handle != target) return;
     std::uint32_t count = (reading ? st.linesRead : st.linesWritten).fetch_add(1) + 1;
@@ -69,34 +69,34 @@ void countDataLine(bool reading, std::int32_t handle) {
     if (LineCountNotice notice = g_notice.load()) notice(reading ? 'L' : 'O', count);
 }
 
-bool writeLine(std::int32_t handle, char prefix, const char* text) {
+bool WriteLine(std::int32_t handle, char prefix, const char* text) {
     if (handle < 0 || text == nullptr) return false;
-    std::size_t len = textLength(text);
+    std::size_t len = TextLength(text);
     // A line the reader would refuse later is refused now, before anything is
     // written: the data would otherwise be lost on the way back.
     if (len + (prefix != 0 ? 1 : 0) > kTextMax) return false;
     std::string line;
     if (prefix != 0) line.push_back(prefix);
     line.append(text, len);
-    line += lineTerminator();
+    line += LineTerminator();
     // One write for text and terminator, so a reader in another process never
     // meets the text without its line end.
     if (pf::FileWrite(handle, line.data(), line.size()) != static_cast<std::int64_t>(line.size())) {
         return false;
     }
-    if (!driverFileState().rewrite.load()) return pf::FileCommit(handle);
+    if (!TheDriverFileState().rewrite.load()) return pf::FileCommit(handle);
     return true;
 }
 
 }  // namespace
 
-DriverFileState& driverFileState() {
+DriverFileState& TheDriverFileState() {
     static DriverFileState state;
     return state;
 }
 
-void resetDriverFileCounters() {
-    DriverFileState& st = driverFileState();
+void ResetDriverFileCounters() {
+    DriverFileState& st = TheDriverFileState();
     st.inputHandle = -1;
     st.outputHandle = -1;
     st.linesRead = 0;
@@ -104,36 +104,36 @@ void resetDriverFileCounters() {
     st.lastLineTerminated = true;
 }
 
-bool setLineTerminator(std::string_view bytes) {
+bool SetLineTerminator(std::string_view bytes) {
     if (bytes.empty() || bytes.size() > kTextMax) return false;
-    SharedTexts& t = sharedTexts();
+    SharedTexts& t = TheSharedTexts();
     std::lock_guard<std::mutex> lock(t.lock);
     t.terminator.assign(bytes);
     return true;
 }
 
-std::string lineTerminator() {
-    SharedTexts& t = sharedTexts();
+std::string LineTerminator() {
+    SharedTexts& t = TheSharedTexts();
     std::lock_guard<std::mutex> lock(t.lock);
     return t.terminator;
 }
 
-bool setHeaderLine(int number, std::string_view text) {
+bool SetHeaderLine(int number, std::string_view text) {
     if (number < 1 || number > 3 || text.size() > kTextMax - 1) return false;
-    SharedTexts& t = sharedTexts();
+    SharedTexts& t = TheSharedTexts();
     std::lock_guard<std::mutex> lock(t.lock);
     t.header[number - 1].assign(text);
     return true;
 }
 
-std::string headerLine(int number) {
+std::string HeaderLine(int number) {
     if (number < 1 || number > 3) return {};
-    SharedTexts& t = sharedTexts();
+    SharedTexts& t = TheSharedTexts();
     std::lock_guard<std::mutex> lock(t.lock);
     return t.header[number - 1];
 }
 
-void setLineCountNotice(LineCountNotice notice) { g_notice = notice; }
+void SetLineCountNotice(LineCountNotice notice) { g_notice = notice; }
 
 }  // namespace vorin::driverfiles
 
@@ -147,9 +147,9 @@ uint8_t OtwartoPlik(int32_t* handle, const char* path, uint8_t mode) {
     *handle = -1;
     if (path == nullptr || mode > 3) return 0;
     // A path is never cut: a shortened path could name another file.
-    if (!textFits(path)) return 0;
+    if (!TextFits(path)) return 0;
     pf::FileOpenResult r = pf::FileOpen(path, static_cast<pf::FileOpenMode>(mode),
-                                        driverFileState().exclusiveOpen.load());
+                                        TheDriverFileState().exclusiveOpen.load());
     *handle = r.handle;
     return r.handle >= 0 ? 1 : 0;
 }
@@ -182,13 +182,13 @@ uint8_t OdczytanoZPlikuLinie(int32_t handle, char* text) {
         ZerowanieNapisu(text);
         return 0;
     }
-    std::string terminator = lineTerminator();
-    DriverFileState& st = driverFileState();
+    std::string terminator = LineTerminator();
+    DriverFileState& st = TheDriverFileState();
     bool terminated = st.lastLineTerminated.load();
     bool ok;
     {
         FileByteSource source(handle);
-        ok = readRawLine(source, terminator, text, terminated);
+        ok = ReadRawLine(source, terminator, text, terminated);
     }
     st.lastLineTerminated = terminated;
     return ok ? 1 : 0;
@@ -216,7 +216,7 @@ uint8_t OdczytanoZPlikuKonkretnaLinie(int32_t handle, char kind, char* text, uin
 
 uint8_t OdczytanoZPlikuLinieDanych(int32_t handle, char* text, uint8_t* formatError) {
     if (!OdczytanoZPlikuKonkretnaLinie(handle, kDataChar, text, formatError)) return 0;
-    countDataLine(true, handle);
+    CountDataLine(true, handle);
     return 1;
 }
 
@@ -225,19 +225,19 @@ uint8_t OdczytanoZPlikuLinieNaglowka(int32_t handle, char* text, uint8_t* format
 }
 
 uint8_t ZapisanoDoPlikuLinie(int32_t handle, const char* text) {
-    return writeLine(handle, 0, text) ? 1 : 0;
+    return WriteLine(handle, 0, text) ? 1 : 0;
 }
 
 uint8_t ZapisanoDoPlikuLinieDanych(int32_t handle, const char* text) {
-    if (!writeLine(handle, kDataChar, text)) return 0;
-    countDataLine(false, handle);
+    if (!WriteLine(handle, kDataChar, text)) return 0;
+    CountDataLine(false, handle);
     return 1;
 }
 
 uint8_t ZapisanoDoPlikuNaglowek(int32_t handle) {
     for (int i = 1; i <= 3; ++i) {
-        std::string line = headerLine(i);
-        if (!writeLine(handle, kHeaderChar, line.c_str())) return 0;
+        std::string line = HeaderLine(i);
+        if (!WriteLine(handle, kHeaderChar, line.c_str())) return 0;
     }
     return 1;
 }

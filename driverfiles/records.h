@@ -26,19 +26,19 @@ struct DriverFileState {
     std::atomic<std::int32_t> outputHandle{-1};
 };
 
-DriverFileState& driverFileState();
+DriverFileState& TheDriverFileState();
 
 // Handles to -1 (without closing), counters 0, last-line flag true. The
 // switches, periods, terminator and header lines are left as they are.
-void resetDriverFileCounters();
+void ResetDriverFileCounters();
 
 // The line terminator, CR LF at load. 1 to 255 bytes, NUL allowed.
-bool setLineTerminator(std::string_view bytes);
-std::string lineTerminator();
+bool SetLineTerminator(std::string_view bytes);
+std::string LineTerminator();
 
 // Header lines 1 to 3, written by ZapisanoDoPlikuNaglowek as '#' + text.
-bool setHeaderLine(int number, std::string_view text);
-std::string headerLine(int number);
+bool SetHeaderLine(int number, std::string_view text);
+std::string HeaderLine(int number);
 
 // Seam towards the server channel. Called after the counted data line whose
 // count is a multiple of the non-zero period: code 'L' (76) for lines read,
@@ -49,6 +49,6 @@ std::string headerLine(int number);
 // and " poslal komunikat LINES do Serwera ###\n" (OUTLINES on writing).
 // With none registered (the default) nothing happens. Any thread may set it.
 using LineCountNotice = void (*)(char code, std::uint32_t count);
-void setLineCountNotice(LineCountNotice notice);
+void SetLineCountNotice(LineCountNotice notice);
 
 }  // namespace vorin::driverfiles

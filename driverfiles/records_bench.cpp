@@ -37,7 +37,7 @@ BENCHMARK(ReadDataLines)->Unit(benchmark::kMillisecond);
 void WriteDataLines(benchmark::State& state) {
     vorin::test::TempDir dir;
     std::string path = dir.File("out.txt");
-    df::driverFileState().rewrite = state.range(0) == 0;  // 1 = commit every line
+    df::TheDriverFileState().rewrite = state.range(0) == 0;  // 1 = commit every line
     const int lines = state.range(0) != 0 ? 100 : 10000;
     for (auto _ : state) {
         int32_t h = -1;
@@ -45,7 +45,7 @@ void WriteDataLines(benchmark::State& state) {
         for (int i = 0; i < lines; ++i) ZapisanoDoPlikuLinieDanych(h, "12345\tPLU\t12,50\t1");
         ZamknieciePliku(&h);
     }
-    df::driverFileState().rewrite = false;
+    df::TheDriverFileState().rewrite = false;
     state.SetItemsProcessed(state.iterations() * lines);
 }
 BENCHMARK(WriteDataLines)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

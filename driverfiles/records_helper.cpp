@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     std::string cmd = argv[1];
     std::string path = argv[2];
     std::string out;
-    auto& st = vorin::driverfiles::driverFileState();
+    auto& st = vorin::driverfiles::TheDriverFileState();
     if (cmd == "open" && argc == 6) {
         st.exclusiveOpen = std::string(argv[4]) == "1";
         int32_t h = -1;

@@ -19,29 +19,29 @@ using vorin::test::WriteWholeFile;
 namespace {
 
 std::vector<std::pair<char, uint32_t>> g_notices;
-void recordNotice(char code, uint32_t count) { g_notices.emplace_back(code, count); }
+void RecordNotice(char code, uint32_t count) { g_notices.emplace_back(code, count); }
 
 class RecordsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto& st = df::driverFileState();
+        auto& st = df::TheDriverFileState();
         st.exclusiveOpen = true;
         st.rewrite = false;
         st.linesPeriod = 0;
         st.outlinesPeriod = 0;
-        df::resetDriverFileCounters();
-        df::setLineTerminator("\r\n");
-        df::setLineCountNotice(nullptr);
+        df::ResetDriverFileCounters();
+        df::SetLineTerminator("\r\n");
+        df::SetLineCountNotice(nullptr);
         g_notices.clear();
     }
     void TearDown() override {
-        df::setLineCountNotice(nullptr);
-        df::setLineTerminator("\r\n");
-        df::driverFileState().exclusiveOpen = true;
+        df::SetLineCountNotice(nullptr);
+        df::SetLineTerminator("\r\n");
+        df::TheDriverFileState().exclusiveOpen = true;
     }
 
     // Writes the bytes to a file and opens it for reading.
-    int32_t openWith(const std::string& bytes, const char* name = "in.txt") {
+    int32_t OpenWith(const std::string& bytes, const char* name = "in.txt") {
         std::string path = dir.File(name);
         WriteWholeFile(path, bytes);
         int32_t h = -1;
@@ -50,7 +50,7 @@ protected:
         return h;
     }
     // All raw lines with their results, until two reads in a row report nothing.
-    std::string line(int32_t h, uint8_t* ok = nullptr) {
+    std::string ReadLine(int32_t h, uint8_t* ok = nullptr) {
         char text[256];
         std::memset(text, 'X', sizeof text);
         uint8_t r = OdczytanoZPlikuLinie(h, text);
@@ -67,60 +67,60 @@ protected:
 };
 
 TEST_F(RecordsTest, RawLinesFollowTheTerminatorMatchingRule) {
-    int32_t h = openWith("abc\r\nab\rcd\r\nx\r\r\ny\r\nlast");
+    int32_t h = OpenWith("abc\r\nab\rcd\r\nx\r\r\ny\r\nlast");
     uint8_t ok = 0;
-    EXPECT_EQ(line(h, &ok), "abc");
+    EXPECT_EQ(ReadLine(h, &ok), "abc");
     EXPECT_TRUE(ok);
-    EXPECT_TRUE(df::driverFileState().lastLineTerminated);
-    EXPECT_EQ(line(h), "ab\rcd");
+    EXPECT_TRUE(df::TheDriverFileState().lastLineTerminated);
+    EXPECT_EQ(ReadLine(h), "ab\rcd");
     // CR CR LF ends no line: the second CR is not tried again as a start.
-    EXPECT_EQ(line(h), std::string("x\r\r\ny"));
-    EXPECT_EQ(line(h, &ok), "last");
+    EXPECT_EQ(ReadLine(h), std::string("x\r\r\ny"));
+    EXPECT_EQ(ReadLine(h, &ok), "last");
     EXPECT_TRUE(ok);
-    EXPECT_FALSE(df::driverFileState().lastLineTerminated);
+    EXPECT_FALSE(df::TheDriverFileState().lastLineTerminated);
     EXPECT_TRUE(Moje_feof(h));
-    EXPECT_EQ(line(h, &ok), "");
+    EXPECT_EQ(ReadLine(h, &ok), "");
     EXPECT_FALSE(ok);
-    EXPECT_FALSE(df::driverFileState().lastLineTerminated);
+    EXPECT_FALSE(df::TheDriverFileState().lastLineTerminated);
 }
 
 TEST_F(RecordsTest, EndOfFileKeepsTheTerminatedFlagOfTheLastLine) {
-    int32_t h = openWith("abc\r\n");
-    EXPECT_EQ(line(h), "abc");
+    int32_t h = OpenWith("abc\r\n");
+    EXPECT_EQ(ReadLine(h), "abc");
     uint8_t ok = 1;
-    line(h, &ok);
+    ReadLine(h, &ok);
     EXPECT_FALSE(ok);
-    EXPECT_TRUE(df::driverFileState().lastLineTerminated);
+    EXPECT_TRUE(df::TheDriverFileState().lastLineTerminated);
 }
 
 TEST_F(RecordsTest, PartialTerminatorAtTheEndBelongsToTheLine) {
-    int32_t h = openWith("abc\r");
-    EXPECT_EQ(line(h), "abc\r");
-    EXPECT_FALSE(df::driverFileState().lastLineTerminated);
+    int32_t h = OpenWith("abc\r");
+    EXPECT_EQ(ReadLine(h), "abc\r");
+    EXPECT_FALSE(df::TheDriverFileState().lastLineTerminated);
 }
 
 TEST_F(RecordsTest, ConfiguredTerminatorOfSeveralBytes) {
-    ASSERT_TRUE(df::setLineTerminator("END"));
-    int32_t h = openWith("oneENDaEENDbENDtwoEN");
-    EXPECT_EQ(line(h), "one");
-    EXPECT_EQ(line(h), "aEENDb");
-    EXPECT_EQ(line(h), "twoEN");
-    EXPECT_FALSE(df::setLineTerminator(""));
-    EXPECT_FALSE(df::setLineTerminator(std::string(256, 'x')));
-    EXPECT_EQ(df::lineTerminator(), "END");
+    ASSERT_TRUE(df::SetLineTerminator("END"));
+    int32_t h = OpenWith("oneENDaEENDbENDtwoEN");
+    EXPECT_EQ(ReadLine(h), "one");
+    EXPECT_EQ(ReadLine(h), "aEENDb");
+    EXPECT_EQ(ReadLine(h), "twoEN");
+    EXPECT_FALSE(df::SetLineTerminator(""));
+    EXPECT_FALSE(df::SetLineTerminator(std::string(256, 'x')));
+    EXPECT_EQ(df::LineTerminator(), "END");
 }
 
 TEST_F(RecordsTest, LineLengthLimitAndTheUnreadRest) {
     std::string l255(255, 'a');
     std::string l300(256, 'b');
     l300 += std::string(44, 'c');
-    int32_t h = openWith(l255 + "\r\n" + l300 + "\r\n" + "$next\r\n");
+    int32_t h = OpenWith(l255 + "\r\n" + l300 + "\r\n" + "$next\r\n");
     uint8_t ok = 0;
-    EXPECT_EQ(line(h, &ok), l255);
+    EXPECT_EQ(ReadLine(h, &ok), l255);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(line(h, &ok), "");
+    EXPECT_EQ(ReadLine(h, &ok), "");
     EXPECT_FALSE(ok);
-    EXPECT_EQ(line(h), std::string(44, 'c'));  // the rest of the long line stays unread
+    EXPECT_EQ(ReadLine(h), std::string(44, 'c'));  // the rest of the long line stays unread
     char text[256];
     uint8_t fe = 9;
     EXPECT_TRUE(OdczytanoZPlikuLinieDanych(h, text, &fe));
@@ -128,34 +128,34 @@ TEST_F(RecordsTest, LineLengthLimitAndTheUnreadRest) {
 }
 
 TEST_F(RecordsTest, PartialTerminatorCannotPushALineOverTheLimit) {
-    int32_t h = openWith(std::string(255, 'a') + "\r");
+    int32_t h = OpenWith(std::string(255, 'a') + "\r");
     uint8_t ok = 1;
-    EXPECT_EQ(line(h, &ok), "");
+    EXPECT_EQ(ReadLine(h, &ok), "");
     EXPECT_FALSE(ok);
 }
 
 TEST_F(RecordsTest, LongTerminatorWithLongLineStaysInsideTheBuffer) {
     std::string term(255, 'T');
-    ASSERT_TRUE(df::setLineTerminator(term));
+    ASSERT_TRUE(df::SetLineTerminator(term));
     // 255 characters, then 254 bytes of the terminator, then the end.
-    int32_t h = openWith(std::string(255, 'a') + std::string(254, 'T'));
+    int32_t h = OpenWith(std::string(255, 'a') + std::string(254, 'T'));
     uint8_t ok = 1;
-    EXPECT_EQ(line(h, &ok), "");
+    EXPECT_EQ(ReadLine(h, &ok), "");
     EXPECT_FALSE(ok);
-    int32_t h2 = openWith(std::string(200, 'a') + term + "b", "in2.txt");
-    EXPECT_EQ(line(h2), std::string(200, 'a'));
-    EXPECT_EQ(line(h2), "b");
+    int32_t h2 = OpenWith(std::string(200, 'a') + term + "b", "in2.txt");
+    EXPECT_EQ(ReadLine(h2), std::string(200, 'a'));
+    EXPECT_EQ(ReadLine(h2), "b");
 }
 
 TEST_F(RecordsTest, NulBytesAreDroppedFromTheText) {
-    int32_t h = openWith(std::string("a\0b\r\n", 5));
-    EXPECT_EQ(line(h), "ab");
+    int32_t h = OpenWith(std::string("a\0b\r\n", 5));
+    EXPECT_EQ(ReadLine(h), "ab");
 }
 
 TEST_F(RecordsTest, RecordReadersSkipCommentsAndStopAtEmptyLinesAndOtherKinds) {
     char text[256];
     uint8_t fe = 9;
-    int32_t h = openWith(";c1\r\n$\r\n;c2\r\n$a\tb\r\n\r\n$after\r\n");
+    int32_t h = OpenWith(";c1\r\n$\r\n;c2\r\n$a\tb\r\n\r\n$after\r\n");
     EXPECT_TRUE(OdczytanoZPlikuLinieDanych(h, text, &fe));
     EXPECT_STREQ(text, "");
     EXPECT_EQ(fe, 0);
@@ -165,18 +165,18 @@ TEST_F(RecordsTest, RecordReadersSkipCommentsAndStopAtEmptyLinesAndOtherKinds) {
     EXPECT_FALSE(OdczytanoZPlikuLinieDanych(h, text, &fe));
     EXPECT_EQ(fe, 0);
 
-    int32_t comments = openWith(";only\r\n;comments", "c.txt");
+    int32_t comments = OpenWith(";only\r\n;comments", "c.txt");
     EXPECT_FALSE(OdczytanoZPlikuLinieDanych(comments, text, &fe));
     EXPECT_EQ(fe, 0);
 
-    int32_t header = openWith(";x\r\n#head\r\n$data\r\n", "h.txt");
+    int32_t header = OpenWith(";x\r\n#head\r\n$data\r\n", "h.txt");
     EXPECT_FALSE(OdczytanoZPlikuLinieDanych(header, text, &fe));
     EXPECT_EQ(fe, 1);
     EXPECT_STREQ(text, "");
     EXPECT_TRUE(OdczytanoZPlikuLinieDanych(header, text, &fe));
     EXPECT_STREQ(text, "data");
 
-    int32_t other = openWith("$d\r\n#h\r\nplain\r\n", "o.txt");
+    int32_t other = OpenWith("$d\r\n#h\r\nplain\r\n", "o.txt");
     EXPECT_FALSE(OdczytanoZPlikuLinieNaglowka(other, text, &fe));
     EXPECT_EQ(fe, 1);
     EXPECT_TRUE(OdczytanoZPlikuLinieNaglowka(other, text, &fe));
@@ -205,7 +205,7 @@ TEST_F(RecordsTest, OpenModes) {
     EXPECT_EQ(ReadWholeFile(path), "first\r\nsecond\r\n");
 
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 3));  // kept, written from the start
-    EXPECT_EQ(line(h), "first");
+    EXPECT_EQ(ReadLine(h), "first");
     EXPECT_FALSE(Moje_feof(h));
     EXPECT_TRUE(ZapisanoDoPlikuLinie(h, "SECOND"));  // right after the line just read
     EXPECT_TRUE(Moje_feof(h));
@@ -228,7 +228,7 @@ TEST_F(RecordsTest, OpenModes) {
 }
 
 TEST_F(RecordsTest, BytesPassUnchanged) {
-    ASSERT_TRUE(df::setLineTerminator("\n"));
+    ASSERT_TRUE(df::SetLineTerminator("\n"));
     std::string path = dir.File("b.txt");
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 1));
@@ -242,7 +242,7 @@ TEST_F(RecordsTest, ClosingAndEndOfFileOnHandlesThatAreNotOpen) {
     EXPECT_FALSE(ZamknieciePliku(&h));
     EXPECT_EQ(h, -1);
     EXPECT_TRUE(Moje_feof(-1));
-    h = openWith("x");
+    h = OpenWith("x");
     int32_t copy = h;
     EXPECT_TRUE(ZamknieciePliku(&h));
     EXPECT_FALSE(ZamknieciePliku(&copy));  // already closed: keeps its value
@@ -275,11 +275,11 @@ TEST_F(RecordsTest, OverlongTextsAndPathsAreRefusedNotOverflowed) {
 }
 
 TEST_F(RecordsTest, HeaderLinesAreWrittenInOrder) {
-    ASSERT_TRUE(df::setHeaderLine(1, "DRV\t1"));
-    ASSERT_TRUE(df::setHeaderLine(2, "second"));
-    ASSERT_TRUE(df::setHeaderLine(3, ""));
-    EXPECT_FALSE(df::setHeaderLine(4, "x"));
-    EXPECT_FALSE(df::setHeaderLine(1, std::string(255, 'x')));
+    ASSERT_TRUE(df::SetHeaderLine(1, "DRV\t1"));
+    ASSERT_TRUE(df::SetHeaderLine(2, "second"));
+    ASSERT_TRUE(df::SetHeaderLine(3, ""));
+    EXPECT_FALSE(df::SetHeaderLine(4, "x"));
+    EXPECT_FALSE(df::SetHeaderLine(1, std::string(255, 'x')));
     std::string path = dir.File("hdr.txt");
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 1));
@@ -290,7 +290,7 @@ TEST_F(RecordsTest, HeaderLinesAreWrittenInOrder) {
 }
 
 TEST_F(RecordsTest, DataLinesOfTheDriverFilesAreCountedAndNoticed) {
-    auto& st = df::driverFileState();
+    auto& st = df::TheDriverFileState();
     std::string outPath = dir.File("out.txt");
     std::string otherPath = dir.File("other.txt");
     int32_t out = -1;
@@ -306,7 +306,7 @@ TEST_F(RecordsTest, DataLinesOfTheDriverFilesAreCountedAndNoticed) {
     // Channel off (nothing registered): counted, nothing sent.
     for (int i = 0; i < 10; ++i) ASSERT_TRUE(ZapisanoDoPlikuLinieDanych(out, "x"));
     EXPECT_EQ(st.linesWritten, 10u);
-    df::setLineCountNotice(recordNotice);
+    df::SetLineCountNotice(RecordNotice);
     for (int i = 0; i < 15; ++i) ASSERT_TRUE(ZapisanoDoPlikuLinieDanych(out, "x"));
     for (int i = 0; i < 30; ++i) ASSERT_TRUE(ZapisanoDoPlikuLinieDanych(other, "y"));
     ASSERT_TRUE(ZapisanoDoPlikuLinie(out, "$not counted"));
@@ -345,12 +345,12 @@ TEST_F(RecordsTest, ExclusiveOpenDeniesOtherOpensInThisProcess) {
     ZamknieciePliku(&handles.back());
     EXPECT_EQ(ReadWholeFile(path), "$a\r\n");  // the refused write open truncated nothing
 
-    df::driverFileState().exclusiveOpen = false;
+    df::TheDriverFileState().exclusiveOpen = false;
     ASSERT_TRUE(OtwartoPlik(&a, path.c_str(), 0));
     handles.push_back(a);
     ASSERT_TRUE(OtwartoPlik(&b, path.c_str(), 2));
     handles.push_back(b);
-    df::driverFileState().exclusiveOpen = true;
+    df::TheDriverFileState().exclusiveOpen = true;
     int32_t c = -1;
     EXPECT_FALSE(OtwartoPlik(&c, path.c_str(), 3));  // exclusive while others have it open
 }
@@ -367,7 +367,7 @@ TEST_F(RecordsTest, SharingHoldsBetweenProcesses) {
     ASSERT_TRUE(ZamknieciePliku(&handles.back()));
     EXPECT_EQ(df::test::RunHelper({"open", path, "0", "1"}, dir), "1");
 
-    df::driverFileState().exclusiveOpen = false;
+    df::TheDriverFileState().exclusiveOpen = false;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 0));
     handles.push_back(h);
     EXPECT_EQ(df::test::RunHelper({"open", path, "3", "0"}, dir), "1");
@@ -377,7 +377,7 @@ TEST_F(RecordsTest, SharingHoldsBetweenProcesses) {
 
 TEST_F(RecordsTest, CommittedLinesAndAppendsAreSeenByAnotherProcess) {
     std::string path = dir.File("log.txt");
-    df::driverFileState().exclusiveOpen = false;
+    df::TheDriverFileState().exclusiveOpen = false;
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 2));
     handles.push_back(h);

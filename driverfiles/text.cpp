@@ -6,22 +6,22 @@
 
 namespace vorin::driverfiles {
 
-std::size_t textLength(const char* text) {
+std::size_t TextLength(const char* text) {
     if (text == nullptr) return 0;
     const void* nul = std::memchr(text, '\0', kTextSize);
     return nul == nullptr ? kTextSize
                           : static_cast<std::size_t>(static_cast<const char*>(nul) - text);
 }
 
-void storeText(char* out, std::string_view s) {
+void StoreText(char* out, std::string_view s) {
     if (out == nullptr) return;
     std::size_t n = s.size() < kTextMax ? s.size() : kTextMax;
     std::memcpy(out, s.data(), n);
     std::memset(out + n, 0, kTextSize - n);
 }
 
-std::size_t terminateText(char* text) {
-    std::size_t n = textLength(text);
+std::size_t TerminateText(char* text) {
+    std::size_t n = TextLength(text);
     if (n > kTextMax) {
         text[kTextMax] = '\0';
         n = kTextMax;
@@ -29,7 +29,7 @@ std::size_t terminateText(char* text) {
     return n;
 }
 
-bool extractField(std::string_view text, unsigned n, char separator, std::string& field) {
+bool ExtractField(std::string_view text, unsigned n, char separator, std::string& field) {
     field.clear();
     if (n == 0 || text.empty()) return false;
     std::size_t pos = 0;
@@ -46,21 +46,21 @@ bool extractField(std::string_view text, unsigned n, char separator, std::string
 }
 
 namespace {
-bool isBlankOrTab(char c) { return c == ' ' || c == '\t'; }
+bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 }  // namespace
 
-std::string cleanLine(std::string_view text) {
+std::string CleanLine(std::string_view text) {
     if (text.empty()) return {};
     std::size_t semicolon = text.find(kCommentChar);
     if (semicolon == 0) return {};
     // A single character is deliberately left as it is: not trimmed, not raised.
     if (text.size() == 1) return std::string(text);
     std::string s(semicolon == std::string_view::npos ? text : text.substr(0, semicolon));
-    while (!s.empty() && isBlankOrTab(s.front())) {
+    while (!s.empty() && IsBlankOrTab(s.front())) {
         if (s.size() == 1) return {};
         s.erase(0, 1);
     }
-    while (!s.empty() && isBlankOrTab(s.back())) {
+    while (!s.empty() && IsBlankOrTab(s.back())) {
         if (s.size() == 1) return {};
         s.pop_back();
     }
@@ -84,7 +84,7 @@ void ZerowanieNapisu(char* text) {
 
 uint8_t DopisanieZnaku(char* text, char c) {
     if (text == nullptr) return 0;
-    std::size_t n = terminateText(text);
+    std::size_t n = TerminateText(text);
     if (n >= kTextMax) return 0;
     text[n] = c;
     text[n + 1] = '\0';
@@ -93,7 +93,7 @@ uint8_t DopisanieZnaku(char* text, char c) {
 
 uint8_t WstawienieZnakuNaPoczatek(char c, char* text) {
     if (text == nullptr) return 0;
-    std::size_t n = terminateText(text);
+    std::size_t n = TerminateText(text);
     if (n >= kTextMax) return 0;
     std::memmove(text + 1, text, n + 1);
     text[0] = c;
@@ -102,7 +102,7 @@ uint8_t WstawienieZnakuNaPoczatek(char c, char* text) {
 
 void FragmentNapisu(char* text, uint8_t from, uint8_t to) {
     if (text == nullptr) return;
-    std::size_t n = terminateText(text);
+    std::size_t n = TerminateText(text);
     if (from == 0 || from > n || to < from) {
         text[0] = '\0';
         return;
@@ -114,8 +114,8 @@ void FragmentNapisu(char* text, uint8_t from, uint8_t to) {
 }
 
 uint8_t NapisyRowne(const char* a, const char* b) {
-    std::size_t na = textLength(a);
-    std::size_t nb = textLength(b);
+    std::size_t na = TextLength(a);
+    std::size_t nb = TextLength(b);
     if (na != nb) return 0;
     if (na == 0) return 1;
     return std::memcmp(a, b, na > kTextMax ? kTextSize : na) == 0 ? 1 : 0;
@@ -123,17 +123,17 @@ uint8_t NapisyRowne(const char* a, const char* b) {
 
 void OczyszczenieLinii(char* text) {
     if (text == nullptr) return;
-    std::size_t n = terminateText(text);
-    storeText(text, cleanLine(std::string_view(text, n)));
+    std::size_t n = TerminateText(text);
+    StoreText(text, CleanLine(std::string_view(text, n)));
 }
 
 uint8_t NapisZawieraPole(const char* text, uint8_t n, char separator, char* field) {
-    std::size_t len = textLength(text);
+    std::size_t len = TextLength(text);
     std::string out;
     // The input is copied before the field is written, so text and field may
     // be the same buffer.
-    bool ok = len <= kTextMax && extractField(std::string_view(text, len), n, separator, out);
-    if (field != nullptr) storeText(field, out);
+    bool ok = len <= kTextMax && ExtractField(std::string_view(text, len), n, separator, out);
+    if (field != nullptr) StoreText(field, out);
     return ok ? 1 : 0;
 }
 

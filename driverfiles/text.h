@@ -21,20 +21,20 @@ inline constexpr char kParameterSeparator = ';';
 
 // Length of a caller's text; kTextSize when its 256 bytes hold no NUL
 // (an over-long text). A null pointer counts as empty.
-std::size_t textLength(const char* text);
-inline bool textFits(const char* text) { return textLength(text) <= kTextMax; }
+std::size_t TextLength(const char* text);
+inline bool TextFits(const char* text) { return TextLength(text) <= kTextMax; }
 
 // Stores s (cut to 255 characters) as a text: all 256 bytes written.
-void storeText(char* out, std::string_view s);
+void StoreText(char* out, std::string_view s);
 
 // Makes an in/out buffer a proper text, cutting it at 255 characters.
-std::size_t terminateText(char* text);
+std::size_t TerminateText(char* text);
 
 // The field extraction of NapisZawieraPole on a string: empty optional-like
 // result signalled by the bool.
-bool extractField(std::string_view text, unsigned n, char separator, std::string& field);
+bool ExtractField(std::string_view text, unsigned n, char separator, std::string& field);
 
 // The line cleaning of OczyszczenieLinii on a string.
-std::string cleanLine(std::string_view text);
+std::string CleanLine(std::string_view text);
 
 }  // namespace vorin::driverfiles

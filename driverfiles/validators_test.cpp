@@ -9,7 +9,7 @@
 
 namespace {
 
-uint64_t six(const char* text, bool* ok,
+uint64_t Six(const char* text, bool* ok,
              uint8_t (*fn)(const char*, uint8_t*) = PoprawnaLiczbaSzesciobajtowa) {
     uint8_t v[6];
     std::memset(v, 0xAA, sizeof v);
@@ -21,55 +21,55 @@ uint64_t six(const char* text, bool* ok,
 
 TEST(SixByte, NotationsAndTheirOrder) {
     bool ok = false;
-    EXPECT_EQ(six("10", &ok), 10u);
+    EXPECT_EQ(Six("10", &ok), 10u);
     EXPECT_TRUE(ok);
     for (const char* sixteen : {"10H", "10h", "$10", "H10", "0x10", "0X10", "  10H  "}) {
-        EXPECT_EQ(six(sixteen, &ok), 16u) << sixteen;
+        EXPECT_EQ(Six(sixteen, &ok), 16u) << sixteen;
         EXPECT_TRUE(ok) << sixteen;
     }
-    EXPECT_EQ(six("'AB'", &ok), 0x4241u);  // first character in the low byte
+    EXPECT_EQ(Six("'AB'", &ok), 0x4241u);  // first character in the low byte
     EXPECT_TRUE(ok);
-    EXPECT_EQ(six(" ' ' ", &ok), 0x20u);
+    EXPECT_EQ(Six(" ' ' ", &ok), 0x20u);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(six("'abcdef'", &ok), 0x666564636261u);
+    EXPECT_EQ(Six("'abcdef'", &ok), 0x666564636261u);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(six("FF", &ok), 255u);  // the marker may be left out when letters make it hex
+    EXPECT_EQ(Six("FF", &ok), 255u);  // the marker may be left out when letters make it hex
     EXPECT_TRUE(ok);
 }
 
 TEST(SixByte, LimitsAndRejectionsLeaveZeros) {
     bool ok = false;
-    EXPECT_EQ(six("281474976710655", &ok), 281474976710655u);
+    EXPECT_EQ(Six("281474976710655", &ok), 281474976710655u);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(six("FFFFFFFFFFFFH", &ok), 281474976710655u);
+    EXPECT_EQ(Six("FFFFFFFFFFFFH", &ok), 281474976710655u);
     EXPECT_TRUE(ok);
     for (const char* bad :
          {"281474976710656", "1FFFFFFFFFFFFH", "0X", "H", "$", "1 0", "", "   ", "''", "'abcdefg'",
           "'a", "12G", "-1", "+1", "1.0", "99999999999999999999999"}) {
-        EXPECT_EQ(six(bad, &ok), 0u) << bad;
+        EXPECT_EQ(Six(bad, &ok), 0u) << bad;
         EXPECT_FALSE(ok) << bad;
     }
 }
 
 TEST(SixByte, EachNotationAlone) {
     bool ok = false;
-    EXPECT_EQ(six("  42 ", &ok, PoprawnaLiczbaSzesciobajtowaDec), 42u);
+    EXPECT_EQ(Six("  42 ", &ok, PoprawnaLiczbaSzesciobajtowaDec), 42u);
     EXPECT_TRUE(ok);
-    six("2AH", &ok, PoprawnaLiczbaSzesciobajtowaDec);
+    Six("2AH", &ok, PoprawnaLiczbaSzesciobajtowaDec);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(six("42", &ok, PoprawnaLiczbaSzesciobajtowaHex), 0x42u);
+    EXPECT_EQ(Six("42", &ok, PoprawnaLiczbaSzesciobajtowaHex), 0x42u);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(six("HFFH", &ok, PoprawnaLiczbaSzesciobajtowaHex), 0u);  // one marker only
+    EXPECT_EQ(Six("HFFH", &ok, PoprawnaLiczbaSzesciobajtowaHex), 0u);  // one marker only
     EXPECT_FALSE(ok);
-    EXPECT_EQ(six("'1'", &ok, PoprawnaLiczbaSzesciobajtowaWCudzyslowie), 0x31u);
+    EXPECT_EQ(Six("'1'", &ok, PoprawnaLiczbaSzesciobajtowaWCudzyslowie), 0x31u);
     EXPECT_TRUE(ok);
-    six("1", &ok, PoprawnaLiczbaSzesciobajtowaWCudzyslowie);
+    Six("1", &ok, PoprawnaLiczbaSzesciobajtowaWCudzyslowie);
     EXPECT_FALSE(ok);
 
     char longText[256];
     std::memset(longText, ' ', sizeof longText);
     longText[0] = '1';  // no NUL: refused even though a cut copy would read as 1
-    EXPECT_EQ(six(longText, &ok), 0u);
+    EXPECT_EQ(Six(longText, &ok), 0u);
     EXPECT_FALSE(ok);
 }
 
@@ -178,15 +178,15 @@ TEST(OtherValidators, Parity) {
     }
 }
 
-std::vector<int> nine(const uint8_t* b) { return std::vector<int>(b, b + 9); }
+std::vector<int> Nine(const uint8_t* b) { return std::vector<int>(b, b + 9); }
 
 TEST(DateAndTime, Dates) {
     uint8_t d[9];
     EXPECT_TRUE(PoprawnaData("2004.02.29", 0, d));
-    EXPECT_EQ(nine(d), (std::vector<int>{4, 2, 29, 0, 4, 0, 2, 2, 9}));
+    EXPECT_EQ(Nine(d), (std::vector<int>{4, 2, 29, 0, 4, 0, 2, 2, 9}));
     EXPECT_TRUE(PoprawnaData("04.02.29", 0, d));
     EXPECT_TRUE(PoprawnaData("99.12.31", 1, d));
-    EXPECT_EQ(nine(d), (std::vector<int>{99, 12, 31, 6, 3, 0, 12, 1, 15}));
+    EXPECT_EQ(Nine(d), (std::vector<int>{99, 12, 31, 6, 3, 0, 12, 1, 15}));
     EXPECT_TRUE(PoprawnaData("01.04.30", 0, d));
     for (const char* bad :
          {"03.02.29", "04.13.01", "4.02.29", "04.00.10", "04.04.31", "04.01.00", "04.01", "04.01.",
@@ -201,9 +201,9 @@ TEST(DateAndTime, Dates) {
 TEST(DateAndTime, Times) {
     uint8_t t[9];
     EXPECT_TRUE(PoprawnyCzas("23:59", 0, t));
-    EXPECT_EQ(nine(t), (std::vector<int>{23, 59, 0, 2, 3, 5, 9, 0, 0}));
+    EXPECT_EQ(Nine(t), (std::vector<int>{23, 59, 0, 2, 3, 5, 9, 0, 0}));
     EXPECT_TRUE(PoprawnyCzas("07:05:09", 0, t));
-    EXPECT_EQ(nine(t), (std::vector<int>{7, 5, 9, 0, 7, 0, 5, 0, 9}));
+    EXPECT_EQ(Nine(t), (std::vector<int>{7, 5, 9, 0, 7, 0, 5, 0, 9}));
     EXPECT_TRUE(PoprawnyCzas("12:00:00", 1, t));
     EXPECT_EQ(t[3], 0);
     EXPECT_EQ(t[4], 12);

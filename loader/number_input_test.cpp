@@ -25,7 +25,7 @@ public:
     }
     void PushBack(int key) override { pushed_ = key; }
 
-    int pushed() const { return pushed_; }
+    int Pushed() const { return pushed_; }
     const std::string& echoed() const { return echoed_; }
 
 private:
@@ -72,7 +72,7 @@ TEST(ReadInteger, ConvertsLikePercentI) {
         if (c.status == NumberStatus::kNumber) {
             EXPECT_EQ(r.value & 0xFFu, c.low_byte) << c.typed;
         }
-        EXPECT_EQ(keys.pushed(), c.pending) << c.typed;
+        EXPECT_EQ(keys.Pushed(), c.pending) << c.typed;
     }
 }
 

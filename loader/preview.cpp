@@ -82,18 +82,18 @@ constexpr LabelGlyph kLabelFont[] = {
 class Canvas {
 public:
     explicit Canvas(GlyphSheet& sheet) : s_(sheet) {}
-    void fill(std::size_t x, std::size_t y, std::size_t w, std::size_t h, std::uint8_t v) {
+    void Fill(std::size_t x, std::size_t y, std::size_t w, std::size_t h, std::uint8_t v) {
         for (std::size_t j = y; j < y + h && j < s_.height; ++j)
             for (std::size_t i = x; i < x + w && i < s_.width; ++i) s_.pixels[j * s_.width + i] = v;
     }
-    void text(std::size_t x, std::size_t y, const char* t) {
+    void Text(std::size_t x, std::size_t y, const char* t) {
         for (; *t != '\0'; ++t, x += kLabelAdvance) {
             for (const LabelGlyph& g : kLabelFont) {
                 if (g.c != *t) continue;
                 for (std::size_t r = 0; r < 7; ++r)
                     for (std::size_t col = 0; col < 5; ++col)
                         if (g.rows[r] & (0x10u >> col))
-                            fill(x + col * kLabelScale, y + r * kLabelScale, kLabelScale,
+                            Fill(x + col * kLabelScale, y + r * kLabelScale, kLabelScale,
                                  kLabelScale, kSheetLabel);
                 break;
             }
@@ -174,25 +174,25 @@ GlyphSheet RenderGlyphSheet(const unsigned char* image, std::size_t size) {
     for (int set = 0; set < 2; ++set) {
         const bool wide = set == 1;
         const std::size_t left = PanelLeft(wide);
-        canvas.text(left, kMargin, wide ? "DOUBLE WIDTH 20 X 24" : "SINGLE WIDTH 10 X 24");
+        canvas.Text(left, kMargin, wide ? "DOUBLE WIDTH 20 X 24" : "SINGLE WIDTH 10 X 24");
         const std::size_t cellWidth = CellWidth(wide);
         for (std::size_t i = 0; i < kGridSide; ++i) {
             const char colLabel[2] = {HexDigit(i), '\0'};
             const std::size_t colX = left + kRowLabelBand + i * (cellWidth + kCellGap);
-            canvas.text(colX + (cellWidth - 5 * kLabelScale) / 2, kMargin + kTitleBand, colLabel);
+            canvas.Text(colX + (cellWidth - 5 * kLabelScale) / 2, kMargin + kTitleBand, colLabel);
             const char rowLabel[3] = {HexDigit(i), '0', '\0'};
             const std::size_t rowY = GridTop() + i * (kCellHeight + kCellGap);
-            canvas.text(left, rowY + (kCellHeight - kLabelHeight) / 2, rowLabel);
+            canvas.Text(left, rowY + (kCellHeight - kLabelHeight) / 2, rowLabel);
         }
         for (unsigned code = 0; code < kCodes; ++code) {
             const SheetPoint origin = GlyphDotOrigin(wide, code, 0, 0);
-            canvas.fill(origin.x, origin.y, cellWidth, kCellHeight, kSheetCell);
+            canvas.Fill(origin.x, origin.y, cellWidth, kCellHeight, kSheetCell);
             for (unsigned y = 0; y < kRows; ++y) {
                 for (unsigned x = 0; x < (wide ? 20u : 10u); ++x) {
                     const std::size_t record = wide ? 256 + 2 * code + x / 10 : code;
                     if ((RowWord(image, record, y) & (0x8000u >> (x % 10))) == 0) continue;
                     const SheetPoint p = GlyphDotOrigin(wide, code, x, y);
-                    canvas.fill(p.x, p.y, kSheetDotPixels, kSheetDotPixels, kSheetDot);
+                    canvas.Fill(p.x, p.y, kSheetDotPixels, kSheetDotPixels, kSheetDot);
                 }
             }
         }

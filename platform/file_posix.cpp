@@ -10,7 +10,7 @@
 namespace vorin::platform {
 namespace {
 
-std::uint32_t mapErrno(int e) {
+std::uint32_t MapErrno(int e) {
     switch (e) {
     case ENOENT: return kFileErrorNotFound;
     case ENOTDIR:
@@ -29,7 +29,7 @@ std::uint32_t mapErrno(int e) {
     }
 }
 
-int closeKeepingErrno(int fd) {
+int CloseKeepingErrno(int fd) {
     int saved = errno;
     ::close(fd);
     errno = saved;
@@ -55,17 +55,17 @@ FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
     do {
         fd = ::open(path, flags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return {-1, mapErrno(errno)};
+    if (fd < 0) return {-1, MapErrno(errno)};
 
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return {closeKeepingErrno(fd), mapErrno(errno)};
+    if (::fstat(fd, &st) != 0) return {CloseKeepingErrno(fd), MapErrno(errno)};
     if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
         ::close(fd);
         return {-1, kFileErrorAccessDenied};
     }
     int fl = ::fcntl(fd, F_GETFL);
     if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
-        return {closeKeepingErrno(fd), mapErrno(errno)};
+        return {CloseKeepingErrno(fd), MapErrno(errno)};
     }
     int rc;
     do {
@@ -74,10 +74,10 @@ FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
     if (rc != 0) {
         int e = errno;
         ::close(fd);
-        return {-1, e == EWOULDBLOCK ? kFileErrorSharingViolation : mapErrno(e)};
+        return {-1, e == EWOULDBLOCK ? kFileErrorSharingViolation : MapErrno(e)};
     }
     if (mode == FileOpenMode::Write && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
-        return {closeKeepingErrno(fd), mapErrno(errno)};
+        return {CloseKeepingErrno(fd), MapErrno(errno)};
     }
     return {fd, 0};
 }

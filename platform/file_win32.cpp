@@ -17,14 +17,14 @@ constexpr std::int32_t kFirstHandle = 3;  // keep clear of 0..2, which read like
 std::mutex g_tableLock;
 std::vector<HANDLE> g_table;  // index = handle - kFirstHandle; INVALID_HANDLE_VALUE = free
 
-HANDLE lookup(std::int32_t handle) {
+HANDLE Lookup(std::int32_t handle) {
     std::lock_guard<std::mutex> lock(g_tableLock);
     if (handle < kFirstHandle) return INVALID_HANDLE_VALUE;
     std::size_t i = static_cast<std::size_t>(handle - kFirstHandle);
     return i < g_table.size() ? g_table[i] : INVALID_HANDLE_VALUE;
 }
 
-std::int32_t insert(HANDLE h) {
+std::int32_t Insert(HANDLE h) {
     std::lock_guard<std::mutex> lock(g_tableLock);
     for (std::size_t i = 0; i < g_table.size(); ++i) {
         if (g_table[i] == INVALID_HANDLE_VALUE) {
@@ -37,7 +37,7 @@ std::int32_t insert(HANDLE h) {
     return static_cast<std::int32_t>(g_table.size() - 1) + kFirstHandle;
 }
 
-HANDLE remove(std::int32_t handle) {
+HANDLE Remove(std::int32_t handle) {
     std::lock_guard<std::mutex> lock(g_tableLock);
     if (handle < kFirstHandle) return INVALID_HANDLE_VALUE;
     std::size_t i = static_cast<std::size_t>(handle - kFirstHandle);
@@ -94,7 +94,7 @@ FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
         CloseHandle(h);
         return {-1, e != 0 ? static_cast<std::uint32_t>(e) : kFileErrorGeneral};
     }
-    std::int32_t handle = insert(h);
+    std::int32_t handle = Insert(h);
     if (handle < 0) {
         CloseHandle(h);
         return {-1, kFileErrorTooManyOpen};
@@ -103,13 +103,13 @@ FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
 }
 
 bool FileClose(std::int32_t handle) {
-    HANDLE h = remove(handle);
+    HANDLE h = Remove(handle);
     if (h == INVALID_HANDLE_VALUE) return false;
     return CloseHandle(h) != 0;
 }
 
 std::int64_t FileRead(std::int32_t handle, void* buffer, std::size_t count) {
-    HANDLE h = lookup(handle);
+    HANDLE h = Lookup(handle);
     if (h == INVALID_HANDLE_VALUE) return -1;
     DWORD want = count > INT_MAX ? INT_MAX : static_cast<DWORD>(count);
     DWORD got = 0;
@@ -120,7 +120,7 @@ std::int64_t FileRead(std::int32_t handle, void* buffer, std::size_t count) {
 }
 
 std::int64_t FileWrite(std::int32_t handle, const void* data, std::size_t count) {
-    HANDLE h = lookup(handle);
+    HANDLE h = Lookup(handle);
     if (h == INVALID_HANDLE_VALUE) return -1;
     DWORD want = count > INT_MAX ? INT_MAX : static_cast<DWORD>(count);
     DWORD done = 0;
@@ -129,7 +129,7 @@ std::int64_t FileWrite(std::int32_t handle, const void* data, std::size_t count)
 }
 
 bool FileSeekRelative(std::int32_t handle, std::int64_t offset) {
-    HANDLE h = lookup(handle);
+    HANDLE h = Lookup(handle);
     if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return false;
     LARGE_INTEGER distance;
     distance.QuadPart = offset;
@@ -137,7 +137,7 @@ bool FileSeekRelative(std::int32_t handle, std::int64_t offset) {
 }
 
 FileEnd FileAtEnd(std::int32_t handle) {
-    HANDLE h = lookup(handle);
+    HANDLE h = Lookup(handle);
     if (h == INVALID_HANDLE_VALUE) return FileEnd::Unknown;
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
@@ -150,7 +150,7 @@ FileEnd FileAtEnd(std::int32_t handle) {
 }
 
 bool FileCommit(std::int32_t handle) {
-    HANDLE h = lookup(handle);
+    HANDLE h = Lookup(handle);
     if (h == INVALID_HANDLE_VALUE) return false;
     if (FlushFileBuffers(h)) return true;
     DWORD e = GetLastError();

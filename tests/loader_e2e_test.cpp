@@ -74,8 +74,8 @@ public:
         return runner;
     }
 
-    bool available() const { return !skip_reason_.empty() ? false : true; }
-    const std::string& skip_reason() const { return skip_reason_; }
+    bool Available() const { return !skip_reason_.empty() ? false : true; }
+    const std::string& SkipReason() const { return skip_reason_; }
 
     std::vector<std::string> Command(const std::vector<std::string>& args) const {
         std::vector<std::string> argv;
@@ -110,7 +110,7 @@ public:
         return kWine ? ports_dir_ + "/com" + std::to_string(port) : std::string();
     }
 
-    std::string sim() const { return sim_; }
+    std::string Sim() const { return sim_; }
 
     ~Runner() {
         if (started_wineserver_) {
@@ -198,7 +198,7 @@ private:
 class LoaderEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!Runner::Get().available()) GTEST_SKIP() << Runner::Get().skip_reason();
+        if (!Runner::Get().Available()) GTEST_SKIP() << Runner::Get().SkipReason();
     }
 
     // Starts the simulator as the printer on COM `port`, with fault options.
@@ -214,7 +214,7 @@ protected:
         }
         args.insert(args.end(), faults.begin(), faults.end());
         std::string error;
-        ASSERT_TRUE(sim_.Start(Runner::Get().sim(), args, dir_.Path() + "/sim.log", &error))
+        ASSERT_TRUE(sim_.Start(Runner::Get().Sim(), args, dir_.Path() + "/sim.log", &error))
             << error;
     }
 

@@ -18,7 +18,7 @@ std::unique_ptr<char[]> buffer(const uint8_t* data, size_t size, bool terminate)
     return b;
 }
 
-void check(const char* text) {
+void Check(const char* text) {
     if (std::memchr(text, '\0', 256) == nullptr) std::abort();
 }
 
@@ -38,27 +38,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (NapisZawieraPole(text.get(), n, sep, field.get())) {
         if (std::strchr(field.get(), sep) != nullptr || field[0] == '\0') std::abort();
     }
-    check(field.get());
+    Check(field.get());
     NapisZawieraDana(text.get(), n, field.get());
     NapisZawieraPodpole(text.get(), n, field.get());
     NapisZawieraParametr(text.get(), n, field.get());
-    check(field.get());
+    Check(field.get());
     auto same = buffer(data, size, terminate);
     NapisZawieraDana(same.get(), n, same.get());
-    check(same.get());
+    Check(same.get());
 
     auto clean = buffer(data, size, terminate);
     OczyszczenieLinii(clean.get());
-    check(clean.get());
+    Check(clean.get());
 
     auto edit = buffer(data, size, terminate);
     DopisanieZnaku(edit.get(), static_cast<char>(n));
     WstawienieZnakuNaPoczatek(static_cast<char>(n), edit.get());
-    check(edit.get());
+    Check(edit.get());
     FragmentNapisu(edit.get(), n, static_cast<uint8_t>(n + (size & 0xFF)));
-    check(edit.get());
+    Check(edit.get());
     UsuniecieSpacji(edit.get());
-    check(edit.get());
+    Check(edit.get());
     NapisyRowne(text.get(), edit.get());
     return 0;
 }

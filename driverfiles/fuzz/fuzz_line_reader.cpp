@@ -17,7 +17,7 @@ struct Ref {
     std::string text;
 };
 
-Ref reference(const uint8_t* data, size_t size, size_t& pos, const std::string& term, bool& flag) {
+Ref Reference(const uint8_t* data, size_t size, size_t& pos, const std::string& term, bool& flag) {
     std::string text;
     std::string pending;
     size_t match = 0;
@@ -69,10 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto text = std::make_unique<char[]>(256);  // exactly a text buffer, so ASan sees any overrun
     for (int guard = 0; guard <= 100000; ++guard) {
         bool atEnd = refPos >= fileSize;
-        bool ok = vorin::driverfiles::readRawLine(source, term, text.get(), flag);
-        Ref r = reference(file, fileSize, refPos, term, refFlag);
+        bool ok = vorin::driverfiles::ReadRawLine(source, term, text.get(), flag);
+        Ref r = Reference(file, fileSize, refPos, term, refFlag);
         if (ok != r.ok || text.get()[255] != '\0' || r.text != text.get() || flag != refFlag ||
-            source.position() != refPos) {
+            source.Position() != refPos) {
             std::abort();
         }
         if (atEnd) return 0;

@@ -8,7 +8,7 @@
 #include "vorin/driver.h"
 
 namespace {
-uint64_t load(const uint8_t* v, int n) {
+uint64_t Load(const uint8_t* v, int n) {
     uint64_t r = 0;
     for (int i = n - 1; i >= 0; --i) r = (r << 8) | v[i];
     return r;
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     uint8_t six[6];
     bool ok = PoprawnaLiczbaSzesciobajtowa(t, six) != 0;
-    uint64_t v = load(six, 6);
+    uint64_t v = Load(six, 6);
     if (!ok && v != 0) std::abort();
     uint8_t part[6];
     bool any = PoprawnaLiczbaSzesciobajtowaDec(t, part) ||
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (r != (isLong ? v : 0)) std::abort();
 
     uint8_t eight[8];
-    if (!PoprawnaLiczbaOsmiobajtowa(t, eight) && load(eight, 8) != 0) std::abort();
+    if (!PoprawnaLiczbaOsmiobajtowa(t, eight) && Load(eight, 8) != 0) std::abort();
     char back[256];
     NapisZLiczbyOsmiobajtowej(eight, back);
     uint8_t again[8];
