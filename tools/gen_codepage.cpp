@@ -240,8 +240,8 @@ private:
     }
 
     // The coverage of each dot with the whole rendered glyph moved by (dx, dy) dots.
-    static std::vector<double> Coverage(FT_GlyphSlot slot, const Placement& p, int width,
-                                        double dx, double dy) {
+    static std::vector<double> Coverage(FT_GlyphSlot slot, const Placement& p, int width, double dx,
+                                        double dy) {
         const FT_Bitmap& bm = slot->bitmap;
         const double sample = 1.0 / kOversample;
         std::vector<double> coverage(static_cast<std::size_t>(width * kRows), 0.0);
