@@ -24,6 +24,9 @@
 #include <vector>
 
 #include "sim/crc16.h"
+#include "tests/support/files.h"
+#include "tests/support/processes.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -52,68 +55,24 @@ Bytes make_image() {
     return image;
 }
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string read_file(const fs::path& path) { return vorin::test::ReadWholeFile(path.string()); }
 
 fs::path bin_dir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "vorin-sim-test-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
+using vorin::test::TempDir;
 
-private:
-    fs::path path_;
-};
-
-// One vorin-sim process: its stdout's first line is the device path, its
-// stderr goes to a file the test reads.
+// One vorin-sim process (tests/support): its stdout's first line is the
+// device path, its stderr the log the test reads.
 class Sim {
 public:
-    Sim(const TempDir& dir, std::vector<std::string> args) : log_(dir.path() / "sim.log") {
-        const std::string exe = (bin_dir() / "vorin-sim").string();
-        args.insert(args.begin(), exe);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        const int log = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const pid_t parent = getpid();
-        pid_ = fork();
-        if (pid_ == 0) {
-            // A test killed by its timeout must not leave a simulator behind.
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (getppid() != parent) _exit(127);
-            dup2(out[1], 1);
-            dup2(log, 2);
-            close(out[0]);
-            close(out[1]);
-            execv(exe.c_str(), argv.data());
-            _exit(127);
-        }
-        EXPECT_GT(pid_, 0);
-        close(log);
-        close(out[1]);
-        stdout_ = out[0];
-        path_ = read_line(5000);
-    }
-    ~Sim() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (stdout_ >= 0) close(stdout_);
+    Sim(const TempDir& dir, std::vector<std::string> args) : out_(dir.File("sim.out")) {
+        std::string error;
+        EXPECT_TRUE(process_.Start((bin_dir() / "vorin-sim").string(), args, out_, &error))
+            << error;
     }
 
-    const std::string& path() const { return path_; }
-    std::string log() const { return read_file(log_); }
+    const std::string& path() const { return process_.Line(); }
+    std::string log() const { return process_.ErrorLog(); }
 
     // Waits (bounded) until the log holds text.
     bool log_shows(const std::string& text, int ms = kAnswerMs) const {
@@ -126,38 +85,18 @@ public:
 
     // Exit status once the process ends within ms, or -1 (it is then killed).
     int wait_exit(int ms = 5000) {
-        for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return -1;
+        int status = 0;
+        if (!process_.WaitExit(ms / 1000.0, &status)) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     int stop(int signal = SIGTERM) {
-        kill(pid_, signal);
+        process_.Signal(signal);
         return wait_exit();
     }
 
 private:
-    std::string read_line(int ms) {
-        std::string line;
-        for (auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
-            pollfd p{stdout_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            char c;
-            if (read(stdout_, &c, 1) != 1 || c == '\n') break;
-            line += c;
-        }
-        return line;
-    }
-
-    fs::path log_;
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-    std::string path_;
+    std::string out_;
+    vorin::test::Simulator process_;
 };
 
 // The host end: a raw line, every read bounded.
@@ -255,7 +194,7 @@ TEST(SimCrc, CatalogueCheckValues) {
 
 TEST(SimUpload, FullUploadDumpsTheImageAndManagesTheLink) {
     TempDir dir;
-    const fs::path dump = dir.path() / "dump.bin", link = dir.path() / "ttyVORIN";
+    const fs::path dump = fs::path(dir.Path()) / "dump.bin", link = fs::path(dir.Path()) / "ttyVORIN";
     Sim sim(dir, {"--dump", dump.string(), "--link", link.string()});
     ASSERT_EQ(sim.path().rfind("/dev/pts/", 0), 0u) << sim.path();
     EXPECT_EQ(fs::read_symlink(link).string(), sim.path());
@@ -278,7 +217,7 @@ TEST(SimUpload, FullUploadDumpsTheImageAndManagesTheLink) {
 
 TEST(SimUpload, PartialUploadLeavesMissingBlocksErasedOnSigint) {
     TempDir dir;
-    const fs::path dump = dir.path() / "dump.bin", link = dir.path() / "ttyVORIN";
+    const fs::path dump = fs::path(dir.Path()) / "dump.bin", link = fs::path(dir.Path()) / "ttyVORIN";
     fs::create_symlink("/dev/null", link);  // stale link of an earlier run
     Sim sim(dir, {"--dump", dump.string(), "--link", link.string(), "--quiet"});
     EXPECT_EQ(fs::read_symlink(link).string(), sim.path());
@@ -324,7 +263,7 @@ TEST(SimFaults, FirstAnswerReplacesTheAck) {
 
 TEST(SimFaults, BlockStatusesAreInjectedTheGivenNumberOfTimes) {
     TempDir dir;
-    const fs::path dump = dir.path() / "dump.bin";
+    const fs::path dump = fs::path(dir.Path()) / "dump.bin";
     const Bytes image = make_image();
     {
         Sim sim(dir, {"--dump", dump.string(), "--crc-error", "321:2", "--verify-error", "322"});
@@ -401,7 +340,7 @@ TEST(SimFaults, SilentAfterStopsAnsweringButKeepsReading) {
 
 TEST(SimFaults, CloseAfterDropsTheLineAtTheNextRequest) {
     TempDir dir;
-    const fs::path dump = dir.path() / "dump.bin", link = dir.path() / "ttyVORIN";
+    const fs::path dump = fs::path(dir.Path()) / "dump.bin", link = fs::path(dir.Path()) / "ttyVORIN";
     const Bytes image = make_image();
     Sim sim(dir, {"--close-after", "2", "--dump", dump.string(), "--link", link.string()});
     Host host(sim.path());
@@ -558,19 +497,19 @@ TEST(SimUsage, BadOptionsAreRefused) {
     const std::string exe = (bin_dir() / "vorin-sim").string();
     auto run = [&](const std::string& args) {
         const std::string command =
-            exe + " " + args + " >" + (dir.path() / "out").string() + " 2>&1";
+            exe + " " + args + " >" + (fs::path(dir.Path()) / "out").string() + " 2>&1";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
     EXPECT_EQ(run("--help"), 0);
-    EXPECT_NE(read_file(dir.path() / "out").find("--close-after N"), std::string::npos);
+    EXPECT_NE(read_file(fs::path(dir.Path()) / "out").find("--close-after N"), std::string::npos);
     for (const char* bad :
          {"--bogus", "--crc-error 500:1", "--crc-error 321:x", "--first-answer 300",
           "--status-after-block 320:1", "--pace", "--first-answer-at 2", "--silent-after -1"}) {
         EXPECT_EQ(run(bad), 2) << bad;
-        EXPECT_NE(read_file(dir.path() / "out").find("vorin-sim: "), std::string::npos) << bad;
+        EXPECT_NE(read_file(fs::path(dir.Path()) / "out").find("vorin-sim: "), std::string::npos) << bad;
     }
-    const fs::path occupied = dir.path() / "file";
+    const fs::path occupied = fs::path(dir.Path()) / "file";
     std::ofstream(occupied) << "keep";
     EXPECT_EQ(run("--link " + occupied.string()), 1);
     EXPECT_EQ(read_file(occupied), "keep");

@@ -106,6 +106,7 @@ Simulator::~Simulator() { Stop(); }
 bool Simulator::Start(const std::string& program, const std::vector<std::string>& args,
                       const std::string& log_path, std::string* error) {
     Stop();
+    logPath_ = log_path;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
     // A log left by an earlier run must not be taken for this one's.
@@ -151,6 +152,27 @@ bool Simulator::Start(const std::string& program, const std::vector<std::string>
     Stop();
     return false;
 }
+
+void Simulator::Signal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
+}
+
+bool Simulator::WaitExit(double seconds, int* status) {
+    if (pid_ <= 0) return false;
+    const double end = Now() + seconds;
+    for (;;) {
+        int s = 0;
+        if (waitpid(pid_, &s, WNOHANG) == pid_) {
+            pid_ = -1;
+            if (status) *status = s;
+            return true;
+        }
+        if (Now() >= end) return false;
+        usleep(5000);
+    }
+}
+
+std::string Simulator::ErrorLog() const { return ReadWholeFile(logPath_ + ".err"); }
 
 int Simulator::Stop() {
     if (pid_ <= 0) return 0;

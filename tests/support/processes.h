@@ -13,7 +13,8 @@
 namespace vorin::test {
 
 // vorin-sim with the given options; its first output line is the path of the
-// line's far end.
+// line's far end. Standard output goes to `log_path`, standard error (the
+// simulator's log) to `log_path` + ".err".
 class Simulator {
 public:
     ~Simulator();
@@ -22,12 +23,20 @@ public:
                const std::string& log_path, std::string* error);
     // SIGTERM, then SIGKILL after 5 s; returns the wait status.
     int Stop();
+    // Sends `signal` and leaves the rest to WaitExit.
+    void Signal(int signal);
+    // Waits for the simulator to end; false when it still runs after
+    // `seconds`. *status is the wait status.
+    bool WaitExit(double seconds, int* status);
+    // What the simulator has logged so far.
+    std::string ErrorLog() const;
     const std::string& Line() const { return line_; }
     bool Running() const { return pid_ > 0; }
 
 private:
     pid_t pid_ = -1;
     std::string line_;
+    std::string logPath_;
 };
 
 // A program on a terminal of its own, 80 x 25.
