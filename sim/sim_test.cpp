@@ -194,7 +194,8 @@ TEST(SimCrc, CatalogueCheckValues) {
 
 TEST(SimUpload, FullUploadDumpsTheImageAndManagesTheLink) {
     TempDir dir;
-    const fs::path dump = fs::path(dir.Path()) / "dump.bin", link = fs::path(dir.Path()) / "ttyVORIN";
+    const fs::path dump = fs::path(dir.Path()) / "dump.bin",
+                   link = fs::path(dir.Path()) / "ttyVORIN";
     Sim sim(dir, {"--dump", dump.string(), "--link", link.string()});
     ASSERT_EQ(sim.path().rfind("/dev/pts/", 0), 0u) << sim.path();
     EXPECT_EQ(fs::read_symlink(link).string(), sim.path());
@@ -217,7 +218,8 @@ TEST(SimUpload, FullUploadDumpsTheImageAndManagesTheLink) {
 
 TEST(SimUpload, PartialUploadLeavesMissingBlocksErasedOnSigint) {
     TempDir dir;
-    const fs::path dump = fs::path(dir.Path()) / "dump.bin", link = fs::path(dir.Path()) / "ttyVORIN";
+    const fs::path dump = fs::path(dir.Path()) / "dump.bin",
+                   link = fs::path(dir.Path()) / "ttyVORIN";
     fs::create_symlink("/dev/null", link);  // stale link of an earlier run
     Sim sim(dir, {"--dump", dump.string(), "--link", link.string(), "--quiet"});
     EXPECT_EQ(fs::read_symlink(link).string(), sim.path());
@@ -340,7 +342,8 @@ TEST(SimFaults, SilentAfterStopsAnsweringButKeepsReading) {
 
 TEST(SimFaults, CloseAfterDropsTheLineAtTheNextRequest) {
     TempDir dir;
-    const fs::path dump = fs::path(dir.Path()) / "dump.bin", link = fs::path(dir.Path()) / "ttyVORIN";
+    const fs::path dump = fs::path(dir.Path()) / "dump.bin",
+                   link = fs::path(dir.Path()) / "ttyVORIN";
     const Bytes image = make_image();
     Sim sim(dir, {"--close-after", "2", "--dump", dump.string(), "--link", link.string()});
     Host host(sim.path());
@@ -507,7 +510,8 @@ TEST(SimUsage, BadOptionsAreRefused) {
          {"--bogus", "--crc-error 500:1", "--crc-error 321:x", "--first-answer 300",
           "--status-after-block 320:1", "--pace", "--first-answer-at 2", "--silent-after -1"}) {
         EXPECT_EQ(run(bad), 2) << bad;
-        EXPECT_NE(read_file(fs::path(dir.Path()) / "out").find("vorin-sim: "), std::string::npos) << bad;
+        EXPECT_NE(read_file(fs::path(dir.Path()) / "out").find("vorin-sim: "), std::string::npos)
+            << bad;
     }
     const fs::path occupied = fs::path(dir.Path()) / "file";
     std::ofstream(occupied) << "keep";
