@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "loader/codepage_image.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -20,9 +21,8 @@ constexpr std::size_t kRecord = 48;
 constexpr int kRows = 24;
 
 std::vector<unsigned char> ReadImageFile() {
-    std::ifstream f(VORIN_CODEPAGE_BIN, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(f),
-                                      std::istreambuf_iterator<char>());
+    const std::string bytes = vorin::test::ReadWholeFile(VORIN_CODEPAGE_BIN);
+    return std::vector<unsigned char>(bytes.begin(), bytes.end());
 }
 
 class CodePageImage : public ::testing::Test {

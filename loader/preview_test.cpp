@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "loader/preview.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -140,25 +142,14 @@ DecodedPng Decode(const std::vector<unsigned char>& file) {
 }
 
 std::vector<unsigned char> ReadAll(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(f),
-                                      std::istreambuf_iterator<char>());
+    const std::string bytes = vorin::test::ReadWholeFile(p.string());
+    return std::vector<unsigned char>(bytes.begin(), bytes.end());
 }
 
 class GlyphSheetTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device rd;
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        dir_ = fs::temp_directory_path() /
-               ("vorin-preview-" + std::to_string(rd()) + "-" + std::to_string(stamp));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    fs::path dir_;
+    vorin::test::TempDir temp_;
+    const fs::path dir_{temp_.Path()};
 };
 
 void SetDot(std::vector<unsigned char>& image, std::size_t record, int row, int x) {
