@@ -1,6 +1,6 @@
 // Windows: the ports from the system's device list (the Ports class, the one
 // Device Manager shows under "Ports (COM & LPT)"). Wine keeps no such list, so
-// when it is empty the COM names that open are the ports.
+// when it is empty the COM names that open as serial lines are the ports.
 #include <windows.h>
 // The GUIDs and property keys are defined here, not taken from a library.
 #include <initguid.h>
@@ -129,9 +129,15 @@ std::vector<SerialPortInfo> FromNamesThatOpen() {
         HANDLE h = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         const DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-        if (h == INVALID_HANDLE_VALUE && error != ERROR_ACCESS_DENIED &&
-            error != ERROR_SHARING_VIOLATION) {
+        if (h != INVALID_HANDLE_VALUE) {
+            // Wine opens a COM name whose mapping leads nowhere, or to a file
+            // that is no serial line; only a serial line has a device state.
+            DCB dcb{};
+            dcb.DCBlength = sizeof dcb;
+            const bool serial = GetCommState(h, &dcb) != 0;
+            CloseHandle(h);
+            if (!serial) continue;
+        } else if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
             continue;
         }
         SerialPortInfo port;
