@@ -246,7 +246,10 @@ void Console::MoveToColumn(int column) {
         }
     }
     if (!moved && s.out != INVALID_HANDLE_VALUE && s.out != nullptr) {
-        std::string redraw = "\r" + s.line.substr(0, index);
+        // Appended rather than "\r" + substr(): GCC 12 at -O3 reports a false
+        // -Wrestrict overlap inside operator+ on a temporary string.
+        std::string redraw(1, '\r');
+        redraw.append(s.line, 0, index);
         if (s.out_console) {
             DWORD written = 0;
             WriteConsoleA(s.out, redraw.data(), static_cast<DWORD>(redraw.size()), &written,
