@@ -1,0 +1,20 @@
+// Questions about names in the file system that the driver asks without
+// opening a file or changing the process's current directory (which belongs
+// to the whole process, host threads included).
+#pragma once
+
+#include <cstdint>
+
+namespace vorin::platform {
+
+// True when `path` names an existing directory. Both '/' and '\' separate
+// directories on Windows; on POSIX only '/'.
+bool DirectoryExists(const char* path);
+
+// Removes the file; false when it could not be removed (missing included).
+bool RemoveFile(const char* path);
+
+// The process identifier as the system reports it.
+std::uint32_t CurrentProcessId();
+
+}  // namespace vorin::platform
