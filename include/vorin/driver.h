@@ -102,6 +102,61 @@ uint8_t PoprawnyCzas(const char* text, uint8_t hexDigits, uint8_t time[9]);
 /* Significant bytes of a six-byte number, 1 to 6. */
 uint8_t DlugoscLiczbySzesciobajtowej(const uint8_t value[6]);
 
+/* ---- Diagnostic printer ------------------------------------------------
+ * KomunikatDiagnostyczny builds one line "***DEBUG*" + the formatted text,
+ * writes it to standard output and appends it to "debug.txt" in the current
+ * folder. `reserved` has no effect (pass 0). Conversions: %c (an int, its low
+ * byte; nothing for 0), %d (an int, signed; "%d3" pads to 3 digits, two width
+ * digits count units first then tens: "%d12" is width 21), %s (a text; a width
+ * is read and ignored), %F (a text appended to the debug file name for this
+ * call). Any other conversion adds nothing and takes no argument. The literal
+ * text after a conversion keeps its first 18 characters; a format without any
+ * '%' is printed whole. After a line with conversions the call reads one
+ * character from standard input (returns at once at end of input) and the
+ * file gets two more line breaks. Limits, cut at: line 225 characters, text
+ * argument 149, debug file name 15. A format of 19 parts or more prints
+ * "ERROR: funkcji Printf, za duzo parametrow !!!" and nothing else; a lone
+ * '%' at the end is ignored.
+ */
+void KomunikatDiagnostyczny(int32_t reserved, const char* format, ...);
+/* Appends text (cut at 299 characters) and a line break to the named file,
+ * opened in text mode; silently nothing when it cannot be opened. */
+void DopisanieDoPlikuDebug(const char* fileName, const char* text);
+/* value as decimal text into output (at least 12 bytes), returns output.
+ * isSigned: a negative value gets "-"; otherwise the value is unsigned. The
+ * last `digits` positions (up to 10) are always written, zero-padded. */
+char* LiczbaNaNapis(int32_t value, char* output, uint8_t digits, uint8_t isSigned);
+
+/* ---- Server command channel ---------------------------------------------
+ * Messages: (message number, wParam, lParam) broadcast to every participant
+ * (Windows: PostMessageA to HWND_BROADCAST; POSIX: the datagram socket bus,
+ * see README). wParam is the driver id (the override set by the
+ * configuration, else the process id); lParam bits 0-7 a letter, bits 8-31 a
+ * value (capped at 0xFFFFFF). Drivers post upper-case letters, servers
+ * lower-case commands: 'a' AVAILABLE -> 'A' 0; 'b' BREAK -> 'B' 0 and the
+ * pending request ends with result code 56; 'c' COUNTER -> 'C' requests made;
+ * 'l' LINES -> 'L' data lines read; 'o' OUTLINES -> 'O' data lines written;
+ * 's' SUSPEND -> closes the port, 'S' 0; 'r' RESUME -> reopens it, 'R' 0;
+ * any other letter: result code 54, no answer. Commands are served at the
+ * start of each request exchange, one per request; a suspended driver waits
+ * there and serves commands until RESUME. Message number 0 = channel off.
+ * A fetch reads the calling thread's own queue: fetch on the thread that
+ * posts and runs the exchanges.
+ */
+uint32_t vorin_message_number(void);
+void vorin_set_message_number(uint32_t number);
+/* Driver role: posts letter with value; 1 when posted. */
+uint8_t KomunikatDoSerwera(char letter, uint32_t value);
+/* Driver role: the next command addressed to this driver ('a'..'z'), its value
+ * in *value (may be NULL); 0 when none waits or the channel is off. */
+char RozkazSerwera(uint32_t* value);
+/* Server role: posts command `letter` to the driver with that id. */
+uint8_t vorin_server_post(uint32_t driver_id, char letter, uint32_t value);
+/* Server role: the next driver message ('A'..'Z') from any driver, waiting up
+ * to wait_ms (0xFFFFFFFF: no bound); the sender in *driver_id, its value in
+ * *value (either may be NULL). 0 when none came. */
+char vorin_server_fetch(uint32_t* driver_id, uint32_t* value, uint32_t wait_ms);
+
 /* ---- Running a driver (the host's interface) -----------------------------
  * A host program runs one driver over one input file:
  *
