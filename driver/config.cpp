@@ -3,10 +3,12 @@
 #include <cstring>
 #include <string>
 
+#include "device/device.h"
 #include "driver/driver_state.h"
 #include "driverfiles/records.h"
 #include "driverfiles/text.h"
 #include "link/link.h"
+#include "link/server_channel.h"
 #include "vorin/driver.h"
 
 namespace vorin::driver {
@@ -173,11 +175,11 @@ void ZerowanieStanuSterownika() {
     st.muxLineKind = 0;
     st.muxName.clear();
     st.muxWord = 0;
-    st.highRangeSwitch = false;
-    if (const DeviceSteps* d = Device(); d != nullptr && d->resetRecord != nullptr) {
-        d->resetRecord();
-    }
-    ConfigureServerChannel();  // message number 0: the channel is off
+    if (st.exchangeBufferHandle >= 0) ZamknieciePliku(&st.exchangeBufferHandle);
+    st.exchangeBufferHandle = -1;
+    InstallDeviceFiles();
+    device::ZerowanieStanuUrzadzenia();
+    lk::UstawieniaDomyslneKanalu();  // message number 0: the channel is off
 }
 
 void OdczytanieKonfiguracji() {

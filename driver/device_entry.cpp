@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "device/device.h"
 #include "driver/driver_state.h"
 #include "driverfiles/records.h"
 #include "driverfiles/text.h"
@@ -168,7 +169,7 @@ void OdczytanieWpisuUrzadzenia() {
     if (lk::TrybMux == 2) line3 += "\t" + field[4];
     df::setHeaderLine(3, FitHeader(line3));
 
-    if (st.outputFileSwitch && !st.readTypeSwitch &&
+    if (st.outputFileSwitch && !device::PrzelacznikOdczytuTypu &&
         !ZapisanoDoPlikuNaglowek(df::driverFileState().outputHandle.load())) {
         lk::KodWyniku = 17;
     }

@@ -28,12 +28,8 @@ struct DriverState {
     // Parameter slots 0..3 (see ZlozenieParametrow and OdczytanieKonfiguracji).
     std::array<std::string, 4> slot;
     // Host switches; the library only reads them.
+    // (The device commands' switches live with them, in device/device.h.)
     bool outputFileSwitch = false;
-    bool readTypeSwitch = false;
-    bool readNumberSwitch = false;
-    bool compareNumberSwitch = false;
-    bool countPluSwitch = false;
-    bool highRangeSwitch = false;
     std::uint32_t expectedVersion = 0;
 
     // The names as opened, and the form PlikSterownika compares with (the
@@ -44,6 +40,9 @@ struct DriverState {
 
     std::int32_t deviceConfigHandle = -1;
     std::int32_t reportHandle = -1;
+    // The printers' description file, opened and closed by the device
+    // identification; the finish closes what it left open.
+    std::int32_t exchangeBufferHandle = -1;
 
     // Driver configuration.
     std::uint32_t messageNumber = 0;
@@ -98,31 +97,10 @@ void ZakonczenieSterownika();
 // it is, or once a minute is added to the time in its field 5.
 bool SameRunDescription(const std::string& raw, const std::string& built);
 
-// ---- Seams towards parts built beside this one ----
-// The server channel: takes the configuration's settings and posts notices.
-// Default: channel off (nothing is posted, KomunikatDoSerwera gives false).
-struct ServerChannel {
-    void (*configure)(const DriverState& state);
-    bool (*notice)(char letter, std::uint32_t value);
-};
-void SetServerChannel(const ServerChannel* channel);  // nullptr: off
-// Diagnostic printer line (only asked for when verbose). Default: none.
-void SetDiagnosticPrinter(void (*print)(const char* line));
-void DiagnosticLine(const char* line);
-bool NoticeToServer(char letter, std::uint32_t value);
-void ConfigureServerChannel();
-
-// Device identification as the run start asks for it.
-struct DeviceSteps {
-    bool (*readType)();    // OdczytanieTypuUrzadzenia
-    bool (*readNumber)();  // OdczytanieNumeruUrzadzenia
-    bool (*identifiedFromFile)();
-    bool (*appendDescription)();  // DopisanieOpisuDoPliku
-    std::uint8_t (*deviceNumber)();
-    void (*closeDescriptionFile)();
-    void (*resetRecord)();  // ZerowanieSzczegolowychDanychOTypieUrzadzenia
-};
-void SetDeviceSteps(const DeviceSteps* steps);  // nullptr: none
-const DeviceSteps* Device();
+// Hands the configuration's channel settings to the server channel (the
+// message number only with `withNumber`, as the run start does).
+void ConfigureServerChannel(bool withNumber);
+// Tells the device commands where the run keeps their files.
+void InstallDeviceFiles();
 
 }  // namespace vorin::driver

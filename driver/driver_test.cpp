@@ -10,12 +10,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "device/device.h"
 #include "driver/driver_state.h"
 #include "driverfiles/records.h"
 #include "driverfiles/test_support.h"
 #include "link/link.h"
+#include "link/server_channel.h"
 #include "platform/local_time.h"
 #include "platform/test_line.h"
 #include "vorin/driver.h"
@@ -560,6 +563,67 @@ TEST_F(DriverRun, VersionOneWantsThisRunsDescriptionOrTheMinuteBefore) {
         EXPECT_EQ(ReportLine(2), "25\t; komentarz 25");
         break;
     }
+}
+
+// The printer's number against the input's device number: the test plays a
+// printer that answers command 0xC0 with the number "02".
+TEST_F(DriverRun, PrinterNumberMustMatchTheRequestedDevice) {
+    std::string entry;
+    if (!LineEntry(entry)) GTEST_SKIP() << "no test line: " << why_;
+    Write("in.txt", Lines({"#1", "#", "#"}));
+    for (bool compare : {true, false}) {
+        SCOPED_TRACE(compare);
+        LineEntry(entry);
+        Write("KONFIG.TXT", Lines({entry}));
+        vorin_set_switch(VORIN_READ_NUMBER, 1);
+        vorin_set_switch(VORIN_COMPARE_NUMBER, compare);
+        std::vector<std::uint8_t> request;
+        std::thread printer([&] {
+            request = line_->Receive(2, 5000);
+            if (request.size() == 2) line_->Send({0x06, '0', '2'});
+        });
+        std::uint8_t code = Run("in.txt");
+        printer.join();
+        vorin_set_switch(VORIN_READ_NUMBER, 0);
+        vorin_set_switch(VORIN_COMPARE_NUMBER, 0);
+        EXPECT_EQ(request, (std::vector<std::uint8_t>{0x1B, 0xC0}));
+        EXPECT_EQ(code, compare ? 22 : 0);
+        EXPECT_EQ(ReportLine(2),
+                  compare ? "22\t; komentarz 22" : "0\t; program zakonczony bezblednie");
+    }
+    // The number went into the printers' description file, once per run.
+    std::vector<std::string> described = SplitLines(Read("ECRTBUF.TXT"));
+    ASSERT_EQ(described.size(), 2u);
+    EXPECT_NE(described[0].find("\t02\t"), std::string::npos) << described[0];
+}
+
+TEST_F(DriverRun, AnnouncementGoesToTheChannelAndTheDebugLog) {
+    Write("in.txt", Lines({"#1", "#", "#"}));
+    Write("KONFIG.TXT", Lines({MissingPortEntry()}));
+    std::string entry;
+    bool haveLine = LineEntry(entry);
+    if (haveLine) Write("KONFIG.TXT", Lines({entry}));
+    // Verbose, channel off: only the diagnostic line.
+    Write("cfg.txt", ConfigFile({"", "", "", "", "", "", "0:4242", "1", "", "", "5"}));
+    Run("in.txt;cfg.txt");
+    EXPECT_NE(Read("debug.txt").find("###DRIVER: TESTDRV, PID="), std::string::npos);
+    EXPECT_NE(Read("debug.txt").find(" poslal komunikat AVAILABLE do Serwera ###"),
+              std::string::npos);
+    if (!haveLine) GTEST_SKIP() << "channel settings not shown, no test line: " << why_;
+    // Channel on: the settings reach it at the start.
+    LineEntry(entry);
+    Write("KONFIG.TXT", Lines({entry}));
+    Write("cfg.txt", ConfigFile({"", "", "", "", "", "", "49152:4242", "0", "", "", "5"}));
+    dr::ZerowanieStanuSterownika();
+    dr::State().slot[1] = "in.txt;cfg.txt";
+    dr::OdczytanieKonfiguracji();
+    EXPECT_EQ(lk::NumerKomunikatu(), 0u);
+    ASSERT_EQ(dr::StartSterownika(), 0);
+    EXPECT_EQ(lk::NumerKomunikatu(), 49152u);
+    EXPECT_EQ(lk::IdSterownika(), 4242u);
+    dr::ZakonczenieSterownika();
+    dr::ZerowanieStanuSterownika();
+    EXPECT_EQ(lk::NumerKomunikatu(), 0u);
 }
 
 TEST_F(DriverRun, OutputFileGetsHeadersAndIsAppendedOrRewritten) {

@@ -164,9 +164,8 @@ void ZakonczenieSterownika() {
     CloseHandle(files.outputHandle);
     if (st.deviceConfigHandle >= 0) ZamknieciePliku(&st.deviceConfigHandle);
     st.deviceConfigHandle = -1;
-    if (const DeviceSteps* d = Device(); d != nullptr && d->closeDescriptionFile != nullptr) {
-        d->closeDescriptionFile();
-    }
+    if (st.exchangeBufferHandle >= 0) ZamknieciePliku(&st.exchangeBufferHandle);
+    st.exchangeBufferHandle = -1;
     df::setHeaderLine(2, StatusLine(lk::KodWyniku));
     Report();
     ExchangeCopies();

@@ -1,4 +1,5 @@
 // The C interface a driver host runs a whole driver through.
+#include "device/device.h"
 #include "driver/driver_state.h"
 #include "driverfiles/records.h"
 #include "driverfiles/text.h"
@@ -6,6 +7,7 @@
 #include "vorin/driver.h"
 
 namespace dr = vorin::driver;
+namespace dv = vorin::device;
 namespace df = vorin::driverfiles;
 namespace lk = vorin::link;
 
@@ -32,11 +34,11 @@ void vorin_set_switch(int which, uint8_t on) {
     switch (which) {
     case VORIN_OUTPUT_FILE: st.outputFileSwitch = value; break;
     case VORIN_REWRITE: df::driverFileState().rewrite = value; break;
-    case VORIN_READ_TYPE: st.readTypeSwitch = value; break;
-    case VORIN_READ_NUMBER: st.readNumberSwitch = value; break;
-    case VORIN_COMPARE_NUMBER: st.compareNumberSwitch = value; break;
-    case VORIN_COUNT_PLU: st.countPluSwitch = value; break;
-    case VORIN_HIGH_RANGE: st.highRangeSwitch = value; break;
+    case VORIN_READ_TYPE: dv::PrzelacznikOdczytuTypu = value; break;
+    case VORIN_READ_NUMBER: dv::PrzelacznikOdczytuNumeru = value; break;
+    case VORIN_COMPARE_NUMBER: dv::PrzelacznikPorownaniaNumeru = value; break;
+    case VORIN_COUNT_PLU: dv::PrzelacznikLiczeniaPLU = value; break;
+    case VORIN_HIGH_RANGE: dv::PrzelacznikWysokiegoZakresu = value; break;
     case VORIN_EXCLUSIVE_OPEN: df::driverFileState().exclusiveOpen = value; break;
     default: break;
     }

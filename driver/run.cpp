@@ -1,16 +1,17 @@
-// The run start (files, input header, device entry, port, announcement,
-// printer type and number) and the seams towards the server channel, the
-// diagnostic printer and the device identification.
-#include <atomic>
+// The run start: files, input header, device entry, port, announcement to
+// the server, printer type and number.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "driver/driver_state.h"
+#include "device/device.h"
+#include "diag/diag.h"
 #include "driverfiles/records.h"
 #include "driverfiles/text.h"
 #include "link/link.h"
-#include "platform/file_system.h"
+#include "link/server_channel.h"
+#include "platform/message_bus.h"
 #include "vorin/driver.h"
 
 namespace vorin::driver {
@@ -18,10 +19,6 @@ namespace {
 
 namespace df = vorin::driverfiles;
 namespace lk = vorin::link;
-
-std::atomic<const ServerChannel*> g_channel{nullptr};
-std::atomic<void (*)(const char*)> g_printer{nullptr};
-std::atomic<const DeviceSteps*> g_device{nullptr};
 
 bool Field(const std::string& text, unsigned n, char separator, std::string& out) {
     return df::extractField(text, n, separator, out);
@@ -90,23 +87,23 @@ bool OpenRunFile(std::int32_t& handle, const std::string& path, std::uint8_t mod
 
 }  // namespace
 
-void SetServerChannel(const ServerChannel* channel) { g_channel = channel; }
-void SetDiagnosticPrinter(void (*print)(const char*)) { g_printer = print; }
-void SetDeviceSteps(const DeviceSteps* steps) { g_device = steps; }
-const DeviceSteps* Device() { return g_device.load(); }
-
-void DiagnosticLine(const char* line) {
-    if (auto print = g_printer.load()) print(line);
+void ConfigureServerChannel(bool withNumber) {
+    const DriverState& st = State();
+    lk::UstawIdSterownikaZastepczy(st.driverIdOverride);
+    lk::UstawOkresCOUNTER(st.counterPeriod);
+    lk::UstawGadatliwosc(st.verbose);
+    lk::UstawZawieszenie(st.suspended);
+    lk::UstawNazweSterownika(st.driverName);
+    lk::UstawNumerKomunikatu(withNumber ? st.messageNumber : 0);
 }
 
-bool NoticeToServer(char letter, std::uint32_t value) {
-    const ServerChannel* channel = g_channel.load();
-    return channel != nullptr && channel->notice != nullptr && channel->notice(letter, value);
-}
-
-void ConfigureServerChannel() {
-    const ServerChannel* channel = g_channel.load();
-    if (channel != nullptr && channel->configure != nullptr) channel->configure(State());
+void InstallDeviceFiles() {
+    device::PlikiUrzadzenia files;
+    files.uchwytOpisow = &State().exchangeBufferHandle;
+    files.sciezkaOpisow = [] { return State().fileName[kExchangeBufferFile].c_str(); };
+    files.plikWyjsciowy = [] { return State().outputFileSwitch; };
+    files.zakonczenieSterownika = [] { ZakonczenieSterownika(); };
+    device::UstawPlikiUrzadzenia(files);
 }
 
 bool SameRunDescription(const std::string& raw, const std::string& built) {
@@ -178,14 +175,15 @@ void OgloszenieDostepnosci() {
         st.driverName += st.slot[0];
         if (st.driverName.size() > df::kTextMax) st.driverName.resize(df::kTextMax);
     }
-    ConfigureServerChannel();
-    NoticeToServer('A', 0);
-    if (st.verbose) {
-        char line[df::kTextSize + 96];
-        std::snprintf(line, sizeof line, "%s%s%s%d%s", "###DRIVER: ", st.driverName.c_str(),
-                      ", PID=", static_cast<int>(platform::CurrentProcessId()),
-                      " poslal komunikat AVAILABLE do Serwera ###\n");
-        DiagnosticLine(line);
+    // Message number 0 leaves the channel off; the announcement is then only
+    // the diagnostic line.
+    ConfigureServerChannel(true);
+    if (lk::NumerKomunikatu() != 0) {
+        lk::OgloszenieDostepnosci();
+    } else if (st.verbose) {
+        diag::Komunikat("%s%s%s%d%s", "###DRIVER: ", st.driverName,
+                        ", PID=", static_cast<std::int32_t>(platform::CurrentProcessId()),
+                        " poslal komunikat AVAILABLE do Serwera ###\n");
     }
 }
 
@@ -196,23 +194,17 @@ std::uint8_t StartSterownika() {
     if (lk::KodWyniku == 0) OdczytanieNaglowkaWejscia();
     if (lk::KodWyniku != 0) return lk::KodWyniku;
     OgloszenieDostepnosci();
-    const DeviceSteps* device = Device();
     bool typeFailed = false;
-    if (st.readTypeSwitch) {
-        if (device == nullptr || device->readType == nullptr) {
-            lk::KodWyniku = 23;  // nothing can identify the printer in this build
-        } else {
-            device->readType();
-        }
+    if (device::PrzelacznikOdczytuTypu) {
+        OdczytanieTypuUrzadzenia();
         typeFailed = lk::KodWyniku != 0;
     }
-    if (lk::KodWyniku == 0 && st.readNumberSwitch && device != nullptr &&
-        device->readNumber != nullptr && device->readNumber()) {
-        if (!device->identifiedFromFile() && !device->appendDescription()) {
+    if (lk::KodWyniku == 0 && device::PrzelacznikOdczytuNumeru && OdczytanieNumeruUrzadzenia()) {
+        if (!device::IdentyfikacjaZPliku && !device::DopisanieOpisuDoPliku()) {
             return lk::KodWyniku;
         }
-        if (lk::KodWyniku == 0 && st.compareNumberSwitch &&
-            device->deviceNumber() != st.requestedDevice) {
+        if (lk::KodWyniku == 0 && device::PrzelacznikPorownaniaNumeru &&
+            device::TypUrzadzenia().deviceNumber != st.requestedDevice) {
             lk::KodWyniku = 22;
         }
     }

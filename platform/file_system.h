@@ -3,8 +3,6 @@
 // to the whole process, host threads included).
 #pragma once
 
-#include <cstdint>
-
 namespace vorin::platform {
 
 // True when `path` names an existing directory. Both '/' and '\' separate
@@ -13,8 +11,5 @@ bool DirectoryExists(const char* path);
 
 // Removes the file; false when it could not be removed (missing included).
 bool RemoveFile(const char* path);
-
-// The process identifier as the system reports it.
-std::uint32_t CurrentProcessId();
 
 }  // namespace vorin::platform

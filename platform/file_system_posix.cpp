@@ -12,6 +12,4 @@ bool DirectoryExists(const char* path) {
 
 bool RemoveFile(const char* path) { return path != nullptr && ::unlink(path) == 0; }
 
-std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
-
 }  // namespace vorin::platform

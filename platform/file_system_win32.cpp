@@ -12,6 +12,4 @@ bool DirectoryExists(const char* path) {
 
 bool RemoveFile(const char* path) { return path != nullptr && ::DeleteFileA(path) != 0; }
 
-std::uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }
-
 }  // namespace vorin::platform
