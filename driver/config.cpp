@@ -175,6 +175,7 @@ void ZerowanieStanuSterownika() {
     st.muxLineKind = 0;
     st.muxName.clear();
     st.muxWord = 0;
+    st.finished = false;
     if (st.exchangeBufferHandle >= 0) ZamknieciePliku(&st.exchangeBufferHandle);
     st.exchangeBufferHandle = -1;
     InstallDeviceFiles();

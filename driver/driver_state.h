@@ -59,6 +59,11 @@ struct DriverState {
     char muxLineKind = 0;       // 'P' or 'T'
     std::string muxName;        // 8 characters
     std::uint32_t muxWord = 0;  // sub-field 3 of the MUX2 parameters, kept only
+
+    // Set by the finish, cleared by the reset and the start: the device
+    // commands may finish a run themselves, and the host's own finish after
+    // that must not write the report and the exchange copies a second time.
+    bool finished = false;
 };
 
 DriverState& State();

@@ -159,6 +159,8 @@ void ExchangeCopies() {
 
 void ZakonczenieSterownika() {
     DriverState& st = State();
+    if (st.finished) return;
+    st.finished = true;
     df::DriverFileState& files = df::driverFileState();
     CloseHandle(files.inputHandle);
     CloseHandle(files.outputHandle);

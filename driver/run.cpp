@@ -189,6 +189,7 @@ void OgloszenieDostepnosci() {
 
 std::uint8_t StartSterownika() {
     DriverState& st = State();
+    st.finished = false;
     SprawdzenieParametrow();
     if (lk::KodWyniku == 0) OtwarciePlikowSterownika();
     if (lk::KodWyniku == 0) OdczytanieNaglowkaWejscia();
