@@ -229,16 +229,24 @@ TEST_F(DriverEndToEnd, IdentifiesThePrinter) {
     if ((help + err).find("--printer") == std::string::npos) {
         GTEST_SKIP() << "this vorin-sim has no printer model (--printer)";
     }
-    StartPrinter({"--printer", "mirto"});
-    WriteLines(folder_ + "/zadanie.txt", {"#1", "#", "#", "$IDENTIFY"});
-    ASSERT_EQ(Run({"--read-type", "DEMO", "zadanie.txt;wynik.txt;vorin.cfg"}), 0) << out_;
+    StartPrinter({"--printer", folder_ + "/printer.profile"});
+    ASSERT_EQ(Run({"--read-type", "--read-number", "--compare-number", "DEMO",
+                   "zadanie.txt;wynik.txt;vorin.cfg"}),
+              0)
+        << out_;
     EXPECT_EQ(Report(2), "#0\t; program zakonczony bezblednie");
     EXPECT_NE(Report(3).find("identyfikator odczytany z urzadzenia"), std::string::npos)
         << Report(3);
     std::vector<std::string> out = SplitLines(ReadFile(folder_ + "/wynik.txt"));
     ASSERT_FALSE(out.empty());
-    EXPECT_EQ(out.back().substr(0, 11), "$IDENTIFY\t0") << out.back();
-    EXPECT_FALSE(ReadFile(folder_ + "/ECRTBUF.TXT").empty());
+    const std::string results = ReadFile(folder_ + "/wynik.txt");
+    EXPECT_NE(results.find("$IDENTIFY\t0\t01\t22\tMirto\tMirto I gen. ver. 05\tVRN00012345\r\n"),
+              std::string::npos)
+        << results;
+    EXPECT_NE(results.find("$DISPLAY\t0\tVORIN MIRTO"), std::string::npos) << results;
+    EXPECT_EQ(out.back(), "$KEY\t0");
+    // Recorded once as a new printer; the run's second reading found it there.
+    EXPECT_EQ(SplitLines(ReadFile(folder_ + "/ECRTBUF.TXT")).size(), 1u);
     for (const char* ext : {"IN", "OUT", "RAP", "KON", "SER"}) {
         EXPECT_TRUE(fs::exists(folder_ + "/$$$/zadanie." + ext)) << ext;
     }
