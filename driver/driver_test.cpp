@@ -671,6 +671,9 @@ TEST_F(DriverRun, ExchangeCopiesAppendABlockPerRun) {
         EXPECT_EQ(headers, 2);
     }
     EXPECT_EQ(SplitLines(Read("$$$/in.IN")).size(), 2u * 5u);
+    // A run the device commands already finished is not finished twice.
+    dr::ZakonczenieSterownika();
+    EXPECT_EQ(SplitLines(Read("$$$/in.IN")).size(), 2u * 5u);
     EXPECT_EQ(SplitLines(Read("$$$/in.KON"))[1], MissingPortEntry());
     EXPECT_FALSE(fs::exists("$$$/in.OUT"));  // the output-file switch is off
     EXPECT_EQ(SplitLines(Read("$$$/in.RAP"))[2].substr(0, 4), "#62\t");

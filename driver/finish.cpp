@@ -144,7 +144,9 @@ void ExchangeCopies() {
     const DriverState& st = State();
     std::string date, time;
     DateAndTime(date, time);
-    const std::string header = ";*** " + date + " " + time + " " + st.slot[0] + " *** ";
+    std::string header = ";*** " + date + " " + time + " " + st.slot[0] + " *** ";
+    // Kept readable as a line of the copy, however long the driver's name.
+    if (header.size() > df::kTextMax) header.resize(df::kTextMax);
     const std::string base = std::string(kExchangeDirectory) + "/" + BaseName(st.slot[1]) + ".";
     const std::string& report = st.fileName[kReportFile];
     CopyOne(st.slot[1], base + "IN", header);
