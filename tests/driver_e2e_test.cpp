@@ -4,6 +4,7 @@
 // build of vorin-driver under Wine with Wine's COM13 pointed at the line.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +49,32 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines) 
     ASSERT_NE(f, nullptr) << path;
     std::fwrite(s.data(), 1, s.size(), f);
     std::fclose(f);
+}
+
+// Runs a Wine tool with every standard stream on /dev/null and waits for it
+// (bounded): Wine's services, started by the first program of a server,
+// stay alive and would hold a pipe of ours open for as long as they live.
+void RunQuiet(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+              double seconds) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        const int null = open("/dev/null", O_RDWR);
+        for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
+        for (int fd = 3; fd < 1024; ++fd) close(fd);
+        for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (pid < 0) return;
+    for (const double end = Now() + seconds; Now() < end; usleep(20000)) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
 }
 
 // How vorin-driver is started and how COM13 reaches the simulator.
@@ -119,17 +146,19 @@ private:
         prefix_ = (win / "wineprefix").string();
         ports_dir_ = (win / "e2e-ports").string();
         fs::create_directories(ports_dir_);
-        std::string out, err;
         const std::map<std::string, std::string> env{
             {"WINEPREFIX", prefix_}, {"WINEDEBUG", "-all"}, {"WINEARCH", "win64"}};
         if (!fs::exists(prefix_ + "/system.reg")) {
-            RunPiped({"/usr/bin/wineboot", "-i"}, env, "", 180, &out, &err);
+            RunQuiet({"/usr/bin/wineboot", "-i"}, env, 180);
         }
-        RunPiped({wine_, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM13", "/t", "REG_SZ",
+        // Wine reads its port mapping when its server starts: write it, end
+        // the server, keep a fresh one running for the whole suite and start
+        // Wine's services once, outside any pipe of the tests.
+        RunQuiet({wine_, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM13", "/t", "REG_SZ",
                   "/d", ports_dir_ + "/com13", "/f"},
-                 env, "", 120, &out, &err);
-        RunPiped({wineserver_, "-k"}, env, "", 30, &out, &err);
-        RunPiped({wineserver_, "-w"}, env, "", 30, &out, &err);
+                 env, 120);
+        RunQuiet({wineserver_, "-k"}, env, 30);
+        RunQuiet({wineserver_, "-w"}, env, 30);
         const pid_t pid = fork();
         if (pid == 0) {
             setsid();
@@ -146,6 +175,7 @@ private:
         }
         started_wineserver_ = pid > 0;
         usleep(300000);
+        RunQuiet({wine_, "cmd", "/c", "exit"}, env, 120);
     }
 
     std::string exe_, sim_, wine_, wineserver_, prefix_, ports_dir_;
