@@ -87,6 +87,10 @@ bool ParaSpecjalna(uint8_t kod);   // 111, 112
 bool TypRozszerzony(uint8_t kod);  // 100 and above, except the special pair
 bool KlasaP(uint8_t kod);          // 117
 
+// The description file handle in use (the run's fifth file, or the one kept
+// here until the run installs its own). A successful lookup leaves it open.
+int32_t& UchwytPlikuOpisow();
+
 // The description file's name in use (the run's fifth file, or the default).
 std::string SciezkaPlikuOpisow();
 

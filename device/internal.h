@@ -7,8 +7,6 @@
 
 namespace vorin::device {
 
-// The description file handle in use (the run's fifth file, or our own).
-int32_t& UchwytPlikuOpisow();
 bool PlikWyjsciowyWlaczony();
 // Ends the run through the seam, leaving the result code as it is.
 void ZakonczenieRuchu();
