@@ -144,19 +144,23 @@ uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 std::unique_ptr<BusParticipant> BusParticipant::Open() {
     const std::string dir = BusDirectory();
     if (!EnsureDirectory(dir)) return nullptr;
-    const unsigned index = gParticipants.fetch_add(1);
-    std::string path = dir + "/" + std::to_string(getpid());
-    if (index != 0) path += "." + std::to_string(index);
-    sockaddr_un addr{};
-    if (!MakeAddress(path, &addr)) return nullptr;
-
     int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (sock < 0) return nullptr;
-    if (bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        // The name is unique inside this process, so a socket file already
-        // there was left by an earlier process with our process id.
-        if (errno != EADDRINUSE || unlink(path.c_str()) != 0 ||
-            bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    // A name in use may belong to this process (each shared library has its
+    // own count) or be left by an earlier process with our id: take the next
+    // one. A broadcast removes the stale ones.
+    std::string path;
+    for (int tries = 0;; ++tries) {
+        const unsigned index = gParticipants.fetch_add(1);
+        path = dir + "/" + std::to_string(getpid());
+        if (index != 0) path += "." + std::to_string(index);
+        sockaddr_un addr{};
+        if (tries == 1000 || !MakeAddress(path, &addr)) {
+            close(sock);
+            return nullptr;
+        }
+        if (bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+        if (errno != EADDRINUSE) {
             close(sock);
             return nullptr;
         }

@@ -2,6 +2,8 @@
 #include "serial/message_pump.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -25,6 +27,10 @@ class TWatekObslugiKomunikatow {
 public:
     TWatekObslugiKomunikatow() {
         watek_ = pf::Thread::Start([this] { Wykonanie(); }, pf::ThreadPriority::Normal);
+        // A command posted before the thread's queue exists would never reach
+        // it: OpenThread returns once the queue is there (or could not be made).
+        std::unique_lock<std::mutex> blokada(blokada_);
+        if (watek_) gotowy_.wait_for(blokada, std::chrono::seconds(5), [this] { return gotowe_; });
     }
     // The terminate request, then a wake-up for a thread that waits for a
     // message while suspended, then the join.
@@ -82,8 +88,9 @@ private:
             auto u = pf::BusParticipant::Open();
             std::lock_guard<std::mutex> blokada(blokada_);
             uczestnik_ = std::move(u);
-            if (zakoncz_.load() && uczestnik_) uczestnik_->Wake();
+            gotowe_ = true;
         }
+        gotowy_.notify_all();
         const Mailbox& skrzynka = TheLibrary().mailbox;
         while (!zakoncz_.load()) {
             pf::SleepMs(1);
@@ -108,6 +115,8 @@ private:
     std::atomic<bool> zakoncz_{false};
     bool zawieszony_ = false;  // the thread's own
     std::mutex blokada_;
+    std::condition_variable gotowy_;
+    bool gotowe_ = false;
     std::unique_ptr<pf::BusParticipant> uczestnik_;
     std::unique_ptr<pf::Thread> watek_;
 };
