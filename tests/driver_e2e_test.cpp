@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e_process.h"
@@ -280,6 +281,35 @@ TEST_F(DriverEndToEnd, IdentifiesThePrinter) {
     for (const char* ext : {"IN", "OUT", "RAP", "KON", "SER"}) {
         EXPECT_TRUE(fs::exists(folder_ + "/$$$/zadanie." + ext)) << ext;
     }
+}
+
+// The announcement and the LINES reports reach a supervising server: the
+// real vorin-server watching the channel while vorin-driver runs.
+TEST_F(DriverEndToEnd, AnnouncesItselfToTheServer) {
+    const std::string server = fs::current_path().string() + "/vorin-server";
+    if (kWine || !fs::exists(server)) GTEST_SKIP() << "needs the native vorin-server";
+    StartPrinter({"--printer", folder_ + "/printer.profile"});
+    const std::string number = std::to_string(40000 + getpid() % 20000);
+    std::string config = ReadFile(folder_ + "/vorin.cfg");
+    config.replace(config.find("$0\t;numer komunikatu"), 2, "$" + number + ":4242");
+    config.replace(config.find("$0\t;LINES"), 2, "$1");
+    FILE* f = std::fopen((folder_ + "/vorin.cfg").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(config.data(), 1, config.size(), f);
+    std::fclose(f);
+
+    std::string watched, err;
+    std::thread watcher([&] {
+        RunPiped({server, "--message", number, "--timeout", "10000", "watch", "--count", "3"}, {},
+                 "", 30, &watched, &err);
+    });
+    usleep(500000);  // the watcher's place on the bus exists before the driver posts
+    const int code = Run({"DEMO", "zadanie.txt;wynik.txt;vorin.cfg"});
+    watcher.join();
+    EXPECT_EQ(code, 0) << out_;
+    EXPECT_NE(watched.find("4242"), std::string::npos) << watched << err;
+    EXPECT_NE(watched.find("AVAILABLE"), std::string::npos) << watched << err;
+    EXPECT_NE(watched.find("LINES"), std::string::npos) << watched << err;
 }
 
 }  // namespace
