@@ -48,7 +48,10 @@ protected:
         pliki.zakonczenieSterownika = [] { ++gRunEnded; };
         device::UstawPlikiUrzadzenia(pliki);
         device::ZerowanieStanuUrzadzenia();
+        // Shared, so that the test can read what was written while it is open.
+        driverfiles::driverFileState().exclusiveOpen = false;
         ASSERT_TRUE(OtwartoPlik(&out_, dir_.file("out.txt").c_str(), 1));
+        driverfiles::driverFileState().exclusiveOpen = true;
         driverfiles::driverFileState().outputHandle = out_;
     }
     void TearDown() override {
@@ -160,7 +163,8 @@ TEST_F(Commands, ValueOutOfRangeGives23AndEndsTheRun) {
         {"byte 35 is 2", [](sim::Article& a) { a.locked = 2; }},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        // gtest's SCOPED_TRACE breaks its thread registry under Wine.
+        const ::testing::Message trace = ::testing::Message() << c.what;
         sim::PrinterProfile p = MakeProfile(102, 1, 'A', "SOV123456789");
         p.articles[7] = Bread();
         c.spoil(p.articles[7]);
@@ -168,9 +172,9 @@ TEST_F(Commands, ValueOutOfRangeGives23AndEndsTheRun) {
         Identify(line);
         gRunEnded = 0;
         OdczytanieArtykulu(7, 7);
-        EXPECT_EQ(link::KodWyniku, 23);
-        EXPECT_EQ(gRunEnded, 1);
-        EXPECT_EQ(Output(), "");
+        EXPECT_EQ(link::KodWyniku, 23) << trace;
+        EXPECT_EQ(gRunEnded, 1) << trace;
+        EXPECT_EQ(Output(), "") << trace;
     }
 }
 
@@ -278,7 +282,8 @@ TEST_F(Commands, StatusCheckTakesTheFirstProblemFromTheTop) {
         {"K", 0x01, 0x00, 0x00, 0x00, 0, 0, 227},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(r.what);
+        // gtest's SCOPED_TRACE breaks its thread registry under Wine.
+        const ::testing::Message trace = ::testing::Message() << r.what;
         sim::PrinterProfile p = MakeProfile(22, 5, 0, "MIR12345678");
         p.status9B = r.s9b | 0x08;
         p.status94 = r.s94;
@@ -286,11 +291,11 @@ TEST_F(Commands, StatusCheckTakesTheFirstProblemFromTheTop) {
         p.status96 = r.s96;
         p.status66 = {0, r.j};
         ModelLine line(p);
-        EXPECT_EQ(StanDrukarki(), r.code == 0);
-        EXPECT_EQ(link::KodWyniku, r.code);
-        EXPECT_EQ(link::StanLinii, r.state);
-        EXPECT_EQ(device::FlagaBituStatusu, 1);
-        EXPECT_EQ(line.Commands(), (std::vector<uint8_t>{0x9B, 0x94, 0x95, 0x96, 0x66}));
+        EXPECT_EQ(StanDrukarki(), r.code == 0) << trace;
+        EXPECT_EQ(link::KodWyniku, r.code) << trace;
+        EXPECT_EQ(link::StanLinii, r.state) << trace;
+        EXPECT_EQ(device::FlagaBituStatusu, 1) << trace;
+        EXPECT_EQ(line.Commands(), (std::vector<uint8_t>{0x9B, 0x94, 0x95, 0x96, 0x66})) << trace;
     }
     // No carrier: the line check's code, and no status query goes out.
     ModelLine line(MakeProfile(22, 5, 0, "MIR12345678"));

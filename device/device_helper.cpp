@@ -1,6 +1,6 @@
 // Second process for the description file test: appends COUNT records with
 // the identifications PREFIX0, PREFIX1, ... to FILE, as a driver that meets
-// new printers does. Exit status 0 when every append succeeded.
+// new printers does, then writes "ok" (or "failed") to DONE.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,7 +14,7 @@ const char* Path() { return gPath.c_str(); }
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) return 2;
+    if (argc != 5) return 2;
     gPath = argv[1];
     const std::string prefix = argv[2];
     const int count = std::atoi(argv[3]);
@@ -29,10 +29,15 @@ int main(int argc, char** argv) {
     std::snprintf(t.generationText, sizeof t.generationText, "I");
     std::snprintf(t.versionText, sizeof t.versionText, "05");
     std::snprintf(t.description, sizeof t.description, "Mirto I gen. ver. 05");
-    for (int i = 0; i < count; ++i) {
+    bool ok = true;
+    for (int i = 0; i < count && ok; ++i) {
         std::snprintf(t.identification, sizeof t.identification, "%s%d", prefix.c_str(), i);
         vorin::link::KodWyniku = 0;
-        if (!vorin::device::DopisanieOpisuDoPliku()) return 1;
+        ok = vorin::device::DopisanieOpisuDoPliku();
     }
-    return 0;
+    if (FILE* done = std::fopen(argv[4], "wb")) {
+        std::fputs(ok ? "ok" : "failed", done);
+        std::fclose(done);
+    }
+    return ok ? 0 : 1;
 }

@@ -102,8 +102,8 @@ void Printer::on_command(uint8_t command, std::vector<uint8_t>& out) {
         device_out_.clear();
         if (device_->Command(command, device_out_)) {
             ++stats_.device_commands;
-            log(Verbosity::kVerbose, "request %llu: command 0x%02X, answered %zu byte(s)%s",
-                static_cast<ull>(stats_.requests), command, device_out_.size(),
+            log(Verbosity::kVerbose, "request %llu: command 0x%02X, answered %u byte(s)%s",
+                static_cast<ull>(stats_.requests), command, static_cast<unsigned>(device_out_.size()),
                 device_->Waiting() ? ", body expected" : "");
             for (uint8_t b : device_out_) answer(b, out);
             if (device_->Waiting()) state_ = State::kDevice;
@@ -228,12 +228,12 @@ void Printer::drop_request(const char* why) {
         log(Verbosity::kQuiet, "error: ESC without a command byte: %s", why);
         break;
     case State::kFirstHalf:
-        log(Verbosity::kQuiet, "error: request %llu: first half stopped after %zu of %u bytes: %s",
-            static_cast<ull>(stats_.requests), half_.size(), kHalfSize, why);
+        log(Verbosity::kQuiet, "error: request %llu: first half stopped after %u of %u bytes: %s",
+            static_cast<ull>(stats_.requests), static_cast<unsigned>(half_.size()), kHalfSize, why);
         break;
     case State::kSecondHalf:
-        log(Verbosity::kQuiet, "error: block %u: second half stopped after %zu of %u bytes: %s",
-            block_, half_.size(), kHalfSize, why);
+        log(Verbosity::kQuiet, "error: block %u: second half stopped after %u of %u bytes: %s",
+            block_, static_cast<unsigned>(half_.size()), kHalfSize, why);
         break;
     case State::kDevice:
         log(Verbosity::kQuiet, "error: request %llu: body of a device command stopped short: %s",
