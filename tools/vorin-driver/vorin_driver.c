@@ -51,7 +51,7 @@ static const char kUsage[] =
     "  DEVNUMBER            the printer's number only\n"
     "  PLU                  how many articles the printer holds\n"
     "  READ a b             articles a..b, long records (written by the driver)\n"
-    "  READSHORT a b        articles a..b, short records\n"
+    "  READSHORT a b        articles a..b, short records (both need OUTPUT)\n"
     "  ARTICLE a b          the article command for a..b\n"
     "  ARTICLE04 a b        command 04 for a..b\n"
     "  KEY k                press key k (1, 13 Enter, 27 Escape, '0'..'9')\n"
