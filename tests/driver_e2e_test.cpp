@@ -191,8 +191,12 @@ protected:
         folder_ = dir_.path() + "/driver";
         fs::copy(std::string(VORIN_SOURCE_DIR) + "/examples/driver", folder_,
                  fs::copy_options::recursive);
+        // What a run in the source folder left behind is not part of the example.
         for (const char* generated : {"RAPORT.TXT", "wynik.txt", "ECRTBUF.TXT", "debug.txt"}) {
             fs::remove(folder_ + "/" + generated);
+        }
+        for (const auto& copy : fs::directory_iterator(folder_ + "/$$$")) {
+            if (copy.path().filename() != ".gitignore") fs::remove(copy.path());
         }
         WriteLines(folder_ + "/KONFIG.TXT", {"$1\tCOM13:9600:MUX0:1\t3"});
     }
