@@ -65,7 +65,7 @@ std::string Pole13Cyfr(const uint8_t bajty[6]) {
 }
 
 bool ZapisDoPlikuWyjsciowego(const std::string& linia) {
-    return ZapisanoDoPlikuLinieDanych(driverfiles::driverFileState().outputHandle, linia.c_str()) !=
+    return ZapisanoDoPlikuLinieDanych(driverfiles::TheDriverFileState().outputHandle, linia.c_str()) !=
            0;
 }
 

@@ -10,7 +10,8 @@
 #include "device/device.h"
 #include "device/model_line.h"
 #include "driverfiles/records.h"
-#include "driverfiles/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 #include "link/link.h"
 
 namespace {
@@ -18,8 +19,8 @@ namespace {
 using namespace vorin;
 using device::test::MakeProfile;
 using device::test::ModelLine;
-using driverfiles::test::readWhole;
-using driverfiles::test::TempDir;
+using vorin::test::ReadWholeFile;
+using vorin::test::TempDir;
 
 int gRunEnded = 0;
 
@@ -49,19 +50,19 @@ protected:
         device::UstawPlikiUrzadzenia(pliki);
         device::ZerowanieStanuUrzadzenia();
         // Shared, so that the test can read what was written while it is open.
-        driverfiles::driverFileState().exclusiveOpen = false;
-        ASSERT_TRUE(OtwartoPlik(&out_, dir_.file("out.txt").c_str(), 1));
-        driverfiles::driverFileState().exclusiveOpen = true;
-        driverfiles::driverFileState().outputHandle = out_;
+        driverfiles::TheDriverFileState().exclusiveOpen = false;
+        ASSERT_TRUE(OtwartoPlik(&out_, dir_.File("out.txt").c_str(), 1));
+        driverfiles::TheDriverFileState().exclusiveOpen = true;
+        driverfiles::TheDriverFileState().outputHandle = out_;
     }
     void TearDown() override {
-        driverfiles::driverFileState().outputHandle = -1;
+        driverfiles::TheDriverFileState().outputHandle = -1;
         ZamknieciePliku(&out_);
         device::UstawPlikiUrzadzenia({});
     }
     // What the output file got since the last call.
     std::string Output() {
-        const std::string all = readWhole(dir_.file("out.txt"));
+        const std::string all = ReadWholeFile(dir_.File("out.txt"));
         std::string fresh = all.substr(seen_);
         seen_ = all.size();
         return fresh;

@@ -27,7 +27,7 @@ constexpr const char* kNieliczoneTekst = "?????";
 // Other drivers may use the file at the same time, so it is opened shared;
 // the host's own choice for every other file is put back right after.
 bool OtwarcieWspolne(int32_t& uchwyt, const std::string& sciezka, uint8_t tryb) {
-    df::DriverFileState& st = df::driverFileState();
+    df::DriverFileState& st = df::TheDriverFileState();
     const bool wylacznie = st.exclusiveOpen.exchange(false);
     const bool ok = OtwartoPlik(&uchwyt, sciezka.c_str(), tryb) != 0;
     st.exclusiveOpen = wylacznie;
@@ -131,7 +131,7 @@ bool DopisanieOpisuDoPliku() {
     bool zakonczona = true;
     if (OtwarcieWspolne(h, sciezka, 0)) {
         if (!Moje_feof(h)) {
-            df::DriverFileState& st = df::driverFileState();
+            df::DriverFileState& st = df::TheDriverFileState();
             st.lastLineTerminated = true;
             char linia[df::kTextSize];
             while (OdczytanoZPlikuLinie(h, linia)) {}
@@ -146,7 +146,7 @@ bool DopisanieOpisuDoPliku() {
     }
     if (!zakonczona) {
         static const char kCrLf[2] = {'\r', '\n'};
-        if (platform::fileWrite(h, kCrLf, 2) != 2) lk::KodWyniku = kBladZapisuDoPliku;
+        if (platform::FileWrite(h, kCrLf, 2) != 2) lk::KodWyniku = kBladZapisuDoPliku;
     }
     if (lk::KodWyniku == 0 && !ZapisanieOpisuUrzadzenia(h)) lk::KodWyniku = kBladZapisuDoPliku;
     ZamkniecieOpisow();
@@ -183,7 +183,7 @@ extern "C" uint8_t OdczytanieTypuUrzadzenia(void) {
     if (!IdentyfikacjaZPliku && !PrzelacznikOdczytuNumeru && !DopisanieOpisuDoPliku()) return 0;
 
     // The identifier line keeps its second field (the multiplexer parameters).
-    std::string stara = df::headerLine(3);
+    std::string stara = df::HeaderLine(3);
     std::string drugie;
     if (const size_t tab = stara.find('\t'); tab != std::string::npos) {
         drugie = stara.substr(tab + 1);
@@ -194,9 +194,9 @@ extern "C" uint8_t OdczytanieTypuUrzadzenia(void) {
     if (!drugie.empty()) linia += '\t' + drugie;
     // A header line holds 254 characters after its '#'.
     if (linia.size() > df::kTextMax - 1) linia.resize(df::kTextMax - 1);
-    df::setHeaderLine(3, linia);
+    df::SetHeaderLine(3, linia);
 
-    if (PlikWyjsciowyWlaczony() && !ZapisanoDoPlikuNaglowek(df::driverFileState().outputHandle))
+    if (PlikWyjsciowyWlaczony() && !ZapisanoDoPlikuNaglowek(df::TheDriverFileState().outputHandle))
         lk::KodWyniku = kBladPlikuWyjsciowego;
     return lk::KodWyniku == 0;
 }

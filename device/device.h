@@ -20,8 +20,8 @@
 //   - ZakonczenieSterownika, which the article reads call to end the run on an
 //     invalid record or a failed write.
 // Header line 3 (the identifier line) and the output file handle are read
-// and written through driverfiles (setHeaderLine/headerLine and
-// driverFileState().outputHandle), which both folders share.
+// and written through driverfiles (SetHeaderLine/HeaderLine and
+// TheDriverFileState().outputHandle), which both folders share.
 // Until the run installs its files, the description file is "ECRTBUF.TXT" in
 // the current folder with a handle kept here, the output-file switch is off
 // and an invalid article record only leaves its result code.

@@ -11,7 +11,7 @@ namespace pf = vorin::platform;
 // Another program binds to these names alone.
 TEST(DeviceExports, EveryDeviceOperationIsExportedByName) {
     void* lib =
-        pf::dynlibOpen((pf::programDirectory() + pf::dynlibFileName("vorindriver")).c_str());
+        pf::DynlibOpen((pf::ProgramDirectory() + pf::DynlibFileName("vorindriver")).c_str());
     ASSERT_NE(lib, nullptr);
     for (const char* name :
          {"ZerowanieSzczegolowychDanychOTypieUrzadzenia", "OdczytanieNumeruUrzadzenia",
@@ -20,8 +20,8 @@ TEST(DeviceExports, EveryDeviceOperationIsExportedByName) {
           "ZapisanieBleduArtykulu", "NacisniecieKlawisza", "WpisanieLiczby", "SeriaEscape",
           "SekwencjaKlawiszy", "WpisanieTekstu", "StanDrukarki", "OdczytanieTekstuDrukarki",
           "ZgodnoscTekstuDrukarki"})
-        EXPECT_NE(pf::dynlibSymbol(lib, name), nullptr) << name;
-    pf::dynlibClose(lib);
+        EXPECT_NE(pf::DynlibSymbol(lib, name), nullptr) << name;
+    pf::DynlibClose(lib);
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ bool ParaSpecjalna(uint8_t kod) { return kod == 111 || kod == 112; }
 bool TypRozszerzony(uint8_t kod) { return kod >= 100 && !ParaSpecjalna(kod); }
 bool KlasaP(uint8_t kod) { return kod == 117; }
 
-void WpiszTekst(char* bufor, std::string_view tekst) { driverfiles::storeText(bufor, tekst); }
+void WpiszTekst(char* bufor, std::string_view tekst) { driverfiles::StoreText(bufor, tekst); }
 
 std::string Dziesietnie(uint64_t n, unsigned cyfry) {
     std::string s = std::to_string(n);

@@ -13,7 +13,8 @@
 #include "device/internal.h"
 #include "device/model_line.h"
 #include "driverfiles/records.h"
-#include "driverfiles/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 #include "link/link.h"
 
 namespace {
@@ -21,9 +22,9 @@ namespace {
 using namespace vorin;
 using device::test::MakeProfile;
 using device::test::ModelLine;
-using driverfiles::test::readWhole;
-using driverfiles::test::TempDir;
-using driverfiles::test::writeWhole;
+using vorin::test::ReadWholeFile;
+using vorin::test::TempDir;
+using vorin::test::WriteWholeFile;
 
 std::string gPath;
 bool gOutputSwitch = false;
@@ -31,7 +32,7 @@ bool gOutputSwitch = false;
 class Identification : public ::testing::Test {
 protected:
     void SetUp() override {
-        gPath = dir_.file("ECRTBUF.TXT");
+        gPath = dir_.File("ECRTBUF.TXT");
         gOutputSwitch = false;
         device::PlikiUrzadzenia pliki;
         pliki.sciezkaOpisow = [] { return gPath.c_str(); };
@@ -40,14 +41,14 @@ protected:
         device::ZerowanieStanuUrzadzenia();
         device::PrzelacznikLiczeniaPLU = 0;
         device::PrzelacznikOdczytuNumeru = 0;
-        for (int i = 1; i <= 3; ++i) driverfiles::setHeaderLine(i, "");
+        for (int i = 1; i <= 3; ++i) driverfiles::SetHeaderLine(i, "");
     }
     void TearDown() override {
         int32_t& h = device::UchwytPlikuOpisow();
         if (h >= 0) ZamknieciePliku(&h);
         device::UstawPlikiUrzadzenia({});
     }
-    std::string File() const { return readWhole(gPath); }
+    std::string File() const { return ReadWholeFile(gPath); }
 
     TempDir dir_;
 };
@@ -121,7 +122,7 @@ TEST_F(Identification, EachModelClassAndIdentificationRule) {
                               t.generationText + "\t" + t.versionText + "\t" + c.description +
                               "\r\n")
             << trace;
-        EXPECT_EQ(driverfiles::headerLine(3),
+        EXPECT_EQ(driverfiles::HeaderLine(3),
                   std::string(c.description) + " (identyfikator odczytany z urzadzenia)")
             << trace;
         TearDown();
@@ -148,12 +149,12 @@ TEST_F(Identification, NumberIsTwoCharactersAndMustBeAByte) {
 TEST_F(Identification, KnownPrinterIsFoundAndNotCountedAgain) {
     ModelLine line(MakeProfile(102, 1, 'A', "SOV123456789"));
     device::PrzelacznikLiczeniaPLU = 1;
-    driverfiles::setHeaderLine(3, "Braxo (identyfikator domyslny)\tP:MUXNAME1:1:2:3");
+    driverfiles::SetHeaderLine(3, "Braxo (identyfikator domyslny)\tP:MUXNAME1:1:2:3");
     ASSERT_TRUE(OdczytanieTypuUrzadzenia());
     EXPECT_EQ(device::TypUrzadzenia().pluCount, 2000u);
     EXPECT_EQ(line.CountOf(0xE6), 18u);
     EXPECT_FALSE(device::IdentyfikacjaZPliku);
-    EXPECT_EQ(driverfiles::headerLine(3),
+    EXPECT_EQ(driverfiles::HeaderLine(3),
               "Sovel 2000 PLU II gen. ver. 01 (identyfikator odczytany z urzadzenia)\t"
               "P:MUXNAME1:1:2:3");
 
@@ -161,12 +162,12 @@ TEST_F(Identification, KnownPrinterIsFoundAndNotCountedAgain) {
     device::ZerowanieStanuUrzadzenia();
     gOutputSwitch = true;
     int32_t out = -1;
-    driverfiles::driverFileState().exclusiveOpen = false;
-    ASSERT_TRUE(OtwartoPlik(&out, dir_.file("out.txt").c_str(), 1));
-    driverfiles::driverFileState().exclusiveOpen = true;
-    driverfiles::driverFileState().outputHandle = out;
+    driverfiles::TheDriverFileState().exclusiveOpen = false;
+    ASSERT_TRUE(OtwartoPlik(&out, dir_.File("out.txt").c_str(), 1));
+    driverfiles::TheDriverFileState().exclusiveOpen = true;
+    driverfiles::TheDriverFileState().outputHandle = out;
     ASSERT_TRUE(OdczytanieTypuUrzadzenia());
-    driverfiles::driverFileState().outputHandle = -1;
+    driverfiles::TheDriverFileState().outputHandle = -1;
     ZamknieciePliku(&out);
     EXPECT_TRUE(device::IdentyfikacjaZPliku);
     EXPECT_EQ(line.CountOf(0xE6), 0u);
@@ -175,8 +176,8 @@ TEST_F(Identification, KnownPrinterIsFoundAndNotCountedAgain) {
     const std::string source = "identyfikator odczytany z urzadzenia i pliku " + gPath;
     EXPECT_STREQ(device::TypUrzadzenia().sourceText, source.c_str());
     const std::string line3 = "Sovel 2000 PLU II gen. ver. 01 (" + source + ")\tP:MUXNAME1:1:2:3";
-    EXPECT_EQ(driverfiles::headerLine(3), line3);
-    EXPECT_EQ(readWhole(dir_.file("out.txt")), "#\r\n#\r\n#" + line3 + "\r\n");
+    EXPECT_EQ(driverfiles::HeaderLine(3), line3);
+    EXPECT_EQ(ReadWholeFile(dir_.File("out.txt")), "#\r\n#\r\n#" + line3 + "\r\n");
     const std::string file = File();
     EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 1) << "not appended twice";
 }
@@ -191,7 +192,7 @@ TEST_F(Identification, RecordWithoutCountIsReadBackAsNotCounted) {
 }
 
 TEST_F(Identification, UnterminatedLastLineIsRepairedBeforeAppending) {
-    writeWhole(gPath,
+    WriteWholeFile(gPath,
                ";printers met\r\n$OTHER00001\t01\t22\tMirto\t?????\tI\t05\tMirto I gen. ver. 05");
     ModelLine line(MakeProfile(22, 5, 0, "MIR12345678"));
     ASSERT_TRUE(OdczytanieTypuUrzadzenia());
@@ -215,7 +216,7 @@ TEST_F(Identification, RefusedRecordsFailWith60) {
     for (const auto& c : cases) {
         // gtest's SCOPED_TRACE breaks its thread registry under Wine.
         const ::testing::Message trace = ::testing::Message() << c.file;
-        writeWhole(gPath, c.file);
+        WriteWholeFile(gPath, c.file);
         ModelLine line(MakeProfile(22, 5, 0, "MIR12345678"));
         device::ZerowanieStanuUrzadzenia();
         EXPECT_FALSE(OdczytanieTypuUrzadzenia()) << trace;
@@ -225,15 +226,15 @@ TEST_F(Identification, RefusedRecordsFailWith60) {
 }
 
 TEST_F(Identification, AppendFailureAndOutputFailure) {
-    gPath = dir_.file("no-such-folder/ECRTBUF.TXT");
+    gPath = dir_.File("no-such-folder/ECRTBUF.TXT");
     {
         ModelLine line(MakeProfile(22, 5, 0, "MIR12345678"));
         EXPECT_FALSE(OdczytanieTypuUrzadzenia());
         EXPECT_EQ(link::KodWyniku, 59);
     }
-    gPath = dir_.file("ECRTBUF.TXT");
+    gPath = dir_.File("ECRTBUF.TXT");
     gOutputSwitch = true;
-    driverfiles::driverFileState().outputHandle = -1;
+    driverfiles::TheDriverFileState().outputHandle = -1;
     ModelLine line(MakeProfile(22, 5, 0, "MIR12345678"));
     EXPECT_FALSE(OdczytanieTypuUrzadzenia());
     EXPECT_EQ(link::KodWyniku, 17);

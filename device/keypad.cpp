@@ -80,7 +80,7 @@ uint8_t WpisanieTekstu(uint8_t item, const char* text) {
         !NacisniecieKlawisza('1', 1) || !NacisniecieKlawisza(kEnter, 1))
         return 0;
     if (text == nullptr) return 1;
-    const std::size_t n = vorin::driverfiles::textLength(text);
+    const std::size_t n = vorin::driverfiles::TextLength(text);
     for (std::size_t i = 0; i < n && i < vorin::driverfiles::kTextMax; ++i)
         if (!WpisanieLiczby(static_cast<uint8_t>(text[i]), 1)) return 0;
     return 1;

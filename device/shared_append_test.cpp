@@ -14,29 +14,30 @@
 #include <thread>
 
 #include "device/device.h"
-#include "driverfiles/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 #include "link/link.h"
 #include "platform/dynlib.h"
 
 namespace {
 
 using namespace vorin;
-using driverfiles::test::readWhole;
-using driverfiles::test::TempDir;
+using vorin::test::ReadWholeFile;
+using vorin::test::TempDir;
 
 std::string gPath;
 
 class SharedDescriptionFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        gPath = dir_.file("ECRTBUF.TXT");
+        gPath = dir_.File("ECRTBUF.TXT");
         device::PlikiUrzadzenia pliki;
         pliki.sciezkaOpisow = [] { return gPath.c_str(); };
         device::UstawPlikiUrzadzenia(pliki);
         device::ZerowanieStanuUrzadzenia();
     }
     void TearDown() override { device::UstawPlikiUrzadzenia({}); }
-    std::string File() const { return readWhole(gPath); }
+    std::string File() const { return ReadWholeFile(gPath); }
 
     TempDir dir_;
 };
@@ -44,15 +45,15 @@ protected:
 // Starts the helper without waiting for it: "&" for a POSIX shell,
 // "start /b" for cmd (the library's file naming tells the two apart).
 void StartHelper(const std::string& args) {
-    const bool windows = platform::dynlibFileName("x") == "x.dll";
+    const bool windows = platform::DynlibFileName("x") == "x.dll";
     const std::string exe =
-        platform::programDirectory() + (windows ? "device_helper.exe" : "device_helper");
+        platform::ProgramDirectory() + (windows ? "device_helper.exe" : "device_helper");
     std::system((windows ? "start \"\" /b " + exe + " " + args : exe + " " + args + " &").c_str());
 }
 
 TEST_F(SharedDescriptionFile, TwoProcessesAppendToOneDescriptionFile) {
     constexpr int kEach = 60;
-    const std::string done = dir_.file("helper-done");
+    const std::string done = dir_.File("helper-done");
     StartHelper(gPath + " B " + std::to_string(kEach) + " " + done);
     VorinDeviceType& t = device::TypUrzadzenia();
     std::strcpy(t.numberText, "07");
@@ -68,7 +69,7 @@ TEST_F(SharedDescriptionFile, TwoProcessesAppendToOneDescriptionFile) {
         EXPECT_TRUE(device::DopisanieOpisuDoPliku()) << int(link::KodWyniku);
     }
     std::string helper;
-    for (int i = 0; i < 3000 && (helper = readWhole(done)).empty(); ++i)
+    for (int i = 0; i < 3000 && (helper = ReadWholeFile(done)).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(helper, "ok");
     std::istringstream in(File());

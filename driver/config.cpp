@@ -21,7 +21,7 @@ constexpr std::uint32_t kLargestPeriod = 16777215;  // what a server notice can 
 constexpr int kConfigLines = 13;
 
 bool Field(const std::string& text, unsigned n, char separator, std::string& out) {
-    return df::extractField(text, n, separator, out);
+    return df::ExtractField(text, n, separator, out);
 }
 
 bool Long(const std::string& text, std::uint32_t& value) {
@@ -58,7 +58,7 @@ bool Terminator(const std::string& field, std::string& bytes) {
 // Applies configuration line `line` (1..13); false when its field is invalid.
 bool ApplyLine(int line, const std::string& field, std::string& terminator) {
     DriverState& st = State();
-    df::DriverFileState& files = df::driverFileState();
+    df::DriverFileState& files = df::TheDriverFileState();
     std::uint32_t period = 0;
     switch (line) {
     case 1: return Terminator(field, terminator);
@@ -101,7 +101,7 @@ void ReadConfigFile(const std::string& path) {
         if (line == kConfigLines) lk::KodWyniku = 0;
     }
     ZamknieciePliku(&handle);
-    if (lk::KodWyniku == 0) df::setLineTerminator(terminator);
+    if (lk::KodWyniku == 0) df::SetLineTerminator(terminator);
 }
 
 // The input's directory (up to and with its last separator), or "" when
@@ -145,7 +145,7 @@ int ConfigSlot() { return State().outputFileSwitch ? 3 : 2; }
 void ZerowanieStanuSterownika() {
     DriverState& st = State();
     for (std::string& s : st.slot) s.clear();
-    for (int i = 1; i <= 3; ++i) df::setHeaderLine(i, "");
+    for (int i = 1; i <= 3; ++i) df::SetHeaderLine(i, "");
     if (st.deviceConfigHandle >= 0 || st.reportHandle >= 0) {
         // A host that resets without finishing would otherwise leak them.
         ZamknieciePliku(&st.deviceConfigHandle);
@@ -153,11 +153,11 @@ void ZerowanieStanuSterownika() {
     }
     st.deviceConfigHandle = -1;
     st.reportHandle = -1;
-    df::DriverFileState& files = df::driverFileState();
+    df::DriverFileState& files = df::TheDriverFileState();
     for (std::int32_t h : {files.inputHandle.load(), files.outputHandle.load()}) {
         if (h >= 0) ZamknieciePliku(&h);
     }
-    df::resetDriverFileCounters();
+    df::ResetDriverFileCounters();
     files.linesPeriod = 0;
     files.outlinesPeriod = 0;
     lk::KodWyniku = 0;
@@ -259,14 +259,14 @@ bool ZlozenieParametrow(char* parameters, char* extra) {
     if (parameters == nullptr) return false;
     const std::string& configPath = State().slot[ConfigSlot()];
     if (configPath.empty()) return true;
-    std::string joined(parameters, df::textLength(parameters) > df::kTextMax
+    std::string joined(parameters, df::TextLength(parameters) > df::kTextMax
                                        ? df::kTextMax
-                                       : df::textLength(parameters));
-    bool hasExtra = extra != nullptr && extra[0] != 0 && df::textFits(extra);
+                                       : df::TextLength(parameters));
+    bool hasExtra = extra != nullptr && extra[0] != 0 && df::TextFits(extra);
     if (hasExtra) joined += std::string(";") + extra;
     joined += ";" + configPath;
     if (joined.size() > df::kTextMax) return false;
-    df::storeText(parameters, joined);
+    df::StoreText(parameters, joined);
     if (hasExtra) extra[0] = 0;
     return true;
 }

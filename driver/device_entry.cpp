@@ -23,7 +23,7 @@ constexpr std::uint8_t kMuxPortChannel = 2;
 constexpr std::uint8_t kChannelLimit[4] = {1, 4, 8, 8};
 
 bool Field(const std::string& text, unsigned n, char separator, std::string& out) {
-    return df::extractField(text, n, separator, out);
+    return df::ExtractField(text, n, separator, out);
 }
 
 // "COM" and 1..255 written without leading zeros.
@@ -61,7 +61,7 @@ void DateAndTime(std::string& date, std::string& time) {
 }
 
 bool PoprawnyOpisPortu(const char* text) {
-    std::string clean = df::cleanLine(text != nullptr ? text : "");
+    std::string clean = df::CleanLine(text != nullptr ? text : "");
     std::string sub[4];
     for (unsigned i = 0; i < 4; ++i) {
         if (!Field(clean, i + 1, df::kSubfieldSeparator, sub[i])) return false;
@@ -164,13 +164,13 @@ void OdczytanieWpisuUrzadzenia() {
     std::string line1 = field[0] + "\t" + field[1] + "\t" + field[2] + "\t" + date + "\t" + time +
                         "\t" + st.slot[0] + "\tWIN 8.50\t" + st.slot[1];
     if (st.outputFileSwitch) line1 += "\t" + st.slot[2];
-    df::setHeaderLine(1, FitHeader(line1));
+    df::SetHeaderLine(1, FitHeader(line1));
     std::string line3 = st.identifier;
     if (lk::TrybMux == 2) line3 += "\t" + field[4];
-    df::setHeaderLine(3, FitHeader(line3));
+    df::SetHeaderLine(3, FitHeader(line3));
 
     if (st.outputFileSwitch && !device::PrzelacznikOdczytuTypu &&
-        !ZapisanoDoPlikuNaglowek(df::driverFileState().outputHandle.load())) {
+        !ZapisanoDoPlikuNaglowek(df::TheDriverFileState().outputHandle.load())) {
         lk::KodWyniku = 17;
     }
 }

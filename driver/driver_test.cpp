@@ -16,7 +16,8 @@
 #include "device/device.h"
 #include "driver/driver_state.h"
 #include "driverfiles/records.h"
-#include "driverfiles/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 #include "link/link.h"
 #include "link/server_channel.h"
 #include "platform/local_time.h"
@@ -29,8 +30,8 @@ namespace dr = vorin::driver;
 namespace df = vorin::driverfiles;
 namespace lk = vorin::link;
 namespace fs = std::filesystem;
-using df::test::readWhole;
-using df::test::writeWhole;
+using vorin::test::ReadWholeFile;
+using vorin::test::WriteWholeFile;
 
 std::string Lines(const std::vector<std::string>& lines) {
     std::string s;
@@ -72,13 +73,13 @@ std::string ConfigFile(const std::vector<std::string>& changes = {}) {
 class DriverRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::make_unique<df::test::TempDir>();
+        dir_ = std::make_unique<vorin::test::TempDir>();
         previous_ = fs::current_path();
-        fs::current_path(fs::path(dir_->file("")));
+        fs::current_path(fs::path(dir_->File("")));
         dr::State() = dr::DriverState{};
         for (int i = 0; i < dr::kFileCount; ++i) dr::State().fileName[i] = dr::kDefaultFileNames[i];
-        df::setLineTerminator("\r\n");
-        df::driverFileState().rewrite = false;
+        df::SetLineTerminator("\r\n");
+        df::TheDriverFileState().rewrite = false;
         lk::UstawieniaDomyslneLacza();
         dr::ZerowanieStanuSterownika();
         Write("KOMENT.TXT", Comments(70));
@@ -93,9 +94,9 @@ protected:
     void Write(const std::string& name, const std::string& bytes) {
         fs::path p(name);
         if (p.has_parent_path()) fs::create_directories(p.parent_path());
-        writeWhole(name, bytes);
+        WriteWholeFile(name, bytes);
     }
-    std::string Read(const std::string& name) { return readWhole(name); }
+    std::string Read(const std::string& name) { return ReadWholeFile(name); }
 
     // A port that no system here has, so the port step fails with 62.
     static std::string MissingPortEntry(int device = 1) {
@@ -139,7 +140,7 @@ protected:
         return l.empty() || l[0] != '#' ? "<not a header> " + l : l.substr(1);
     }
 
-    std::unique_ptr<df::test::TempDir> dir_;
+    std::unique_ptr<vorin::test::TempDir> dir_;
     fs::path previous_;
     std::unique_ptr<vorin::platform::TestLine> line_;
     std::string why_;
@@ -185,13 +186,13 @@ TEST_F(DriverRun, ConfigurationLinesAndTheirLimits) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.changes.empty() ? "defaults" : c.changes.back());
-        df::setLineTerminator("\r\n");
+        df::SetLineTerminator("\r\n");
         Write("cfg.txt", ConfigFile(c.changes));
         dr::ZerowanieStanuSterownika();
         dr::State().slot[1] = "in.txt;cfg.txt";
         dr::OdczytanieKonfiguracji();
         EXPECT_EQ(lk::KodWyniku, c.code);
-        EXPECT_EQ(df::lineTerminator(), c.terminator);
+        EXPECT_EQ(df::LineTerminator(), c.terminator);
     }
     // A short file fails, the names read so far stay, the remembered ones do not change.
     Write("cfg.txt", Lines({"$10", "$K2.TXT"}));
@@ -199,7 +200,7 @@ TEST_F(DriverRun, ConfigurationLinesAndTheirLimits) {
     dr::State().slot[1] = "in.txt;cfg.txt";
     dr::OdczytanieKonfiguracji();
     EXPECT_EQ(lk::KodWyniku, 54);
-    EXPECT_EQ(df::lineTerminator(), "\r\n");
+    EXPECT_EQ(df::LineTerminator(), "\r\n");
     EXPECT_EQ(dr::State().fileName[0], "K2.TXT");
     EXPECT_EQ(dr::State().rememberedName[0], "KONFIG.TXT");
 }
@@ -320,9 +321,9 @@ TEST_F(DriverRun, DeviceEntryLookup) {
     EXPECT_EQ(lk::NumerPortu, 3);
     EXPECT_EQ(lk::TimeoutZapisu, 7u);
     EXPECT_EQ(lk::TimeoutOdczytu, 7u);
-    EXPECT_EQ(df::headerLine(3), "Braxo (identyfikator domyslny)");
+    EXPECT_EQ(df::HeaderLine(3), "Braxo (identyfikator domyslny)");
     std::vector<std::string> f;
-    std::string h1 = df::headerLine(1);
+    std::string h1 = df::HeaderLine(1);
     for (std::size_t at = 0;;) {
         std::size_t tab = h1.find('\t', at);
         f.push_back(h1.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
@@ -339,7 +340,7 @@ TEST_F(DriverRun, DeviceEntryLookup) {
     EXPECT_EQ(f[7], "in.txt");
 
     EXPECT_EQ(lookup(Lines({"$1\tCOM1:9600:MUX2:3\t3\tKASA 7\tt:ABCDEFGH:1:9:4"}), 1), 0);
-    EXPECT_EQ(df::headerLine(3), "KASA 7 (identyfikator z pliku KONFIG.TXT)\tt:ABCDEFGH:1:9:4");
+    EXPECT_EQ(df::HeaderLine(3), "KASA 7 (identyfikator z pliku KONFIG.TXT)\tt:ABCDEFGH:1:9:4");
     EXPECT_EQ(dr::State().muxLineKind, 'T');
     EXPECT_EQ(dr::State().muxName, "ABCDEFGH");
     EXPECT_EQ(lk::TimeoutZapisuMux, 9u);
@@ -460,7 +461,7 @@ TEST_F(DriverRun, ReportFileFailures) {
     Write("cfg.txt", ConfigFile({"", "", "nodir/R.TXT"}));
     EXPECT_EQ(Run("in.txt;cfg.txt"), 9);
     EXPECT_FALSE(fs::exists("RAPORT.TXT"));
-    EXPECT_EQ(df::headerLine(2), "9\t; komentarz 9 (nodir/R.TXT)");
+    EXPECT_EQ(df::HeaderLine(2), "9\t; komentarz 9 (nodir/R.TXT)");
     // A run that fails before its files are open and whose report name cannot
     // be created writes RAPORT.TXT in the current directory instead.
     EXPECT_EQ(Run("koment.txt;cfg.txt"), 2);
@@ -640,7 +641,7 @@ TEST_F(DriverRun, OutputFileGetsHeadersAndIsAppendedOrRewritten) {
     EXPECT_EQ(out[3], "#Braxo (identyfikator domyslny)");
     LineEntry(entry);
     Write("KONFIG.TXT", Lines({entry}));
-    df::driverFileState().rewrite = true;
+    df::TheDriverFileState().rewrite = true;
     ASSERT_EQ(Run("in.txt;out.txt", true), 0);
     EXPECT_EQ(SplitLines(Read("out.txt")).size(), 3u);
 }
@@ -693,8 +694,8 @@ TEST_F(DriverRun, BuiltTextsStayInsideTheirBuffers) {
     dr::OdczytanieKonfiguracji();
     EXPECT_EQ(dr::StartSterownika(), 62);
     dr::ZakonczenieSterownika();
-    EXPECT_EQ(df::headerLine(1).size(), 254u);
-    EXPECT_EQ(df::headerLine(2).size(), 254u);
+    EXPECT_EQ(df::HeaderLine(1).size(), 254u);
+    EXPECT_EQ(df::HeaderLine(2).size(), 254u);
     for (const std::string& l : SplitLines(Read("RAPORT.TXT"))) EXPECT_LE(l.size(), 255u);
     // An input directory so long that the default names would not fit: refused.
     fs::remove("KONFIG.TXT");

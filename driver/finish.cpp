@@ -35,7 +35,7 @@ std::string Comment(std::uint8_t code) {
     std::string comment;
     for (unsigned n = 1; OdczytanoZPlikuLinie(handle, line); ++n) {
         if (n == code) {
-            df::extractField(line, 2, df::kFieldSeparator, comment);
+            df::ExtractField(line, 2, df::kFieldSeparator, comment);
             break;
         }
     }
@@ -117,7 +117,7 @@ std::string BaseName(const std::string& input) {
 
 bool WriteRaw(std::int32_t handle, const std::string& text, const std::string& terminator) {
     std::string line = text + terminator;
-    return pf::fileWrite(handle, line.data(), line.size()) ==
+    return pf::FileWrite(handle, line.data(), line.size()) ==
            static_cast<std::int64_t>(line.size());
 }
 
@@ -127,7 +127,7 @@ void CopyOne(const std::string& source, const std::string& destination, const st
     if (!OtwartoPlik(&in, source.c_str(), 0)) return;
     std::int32_t out = -1;
     if (OtwartoPlik(&out, destination.c_str(), 2)) {
-        std::string terminator = df::lineTerminator();
+        std::string terminator = df::LineTerminator();
         char line[df::kTextSize];
         bool ok = WriteRaw(out, header, terminator);
         while (ok && OdczytanoZPlikuLinie(in, line)) ok = WriteRaw(out, line, terminator);
@@ -163,14 +163,14 @@ void ZakonczenieSterownika() {
     DriverState& st = State();
     if (st.finished) return;
     st.finished = true;
-    df::DriverFileState& files = df::driverFileState();
+    df::DriverFileState& files = df::TheDriverFileState();
     CloseHandle(files.inputHandle);
     CloseHandle(files.outputHandle);
     if (st.deviceConfigHandle >= 0) ZamknieciePliku(&st.deviceConfigHandle);
     st.deviceConfigHandle = -1;
     if (st.exchangeBufferHandle >= 0) ZamknieciePliku(&st.exchangeBufferHandle);
     st.exchangeBufferHandle = -1;
-    df::setHeaderLine(2, StatusLine(lk::KodWyniku));
+    df::SetHeaderLine(2, StatusLine(lk::KodWyniku));
     Report();
     ExchangeCopies();
     if (lk::PortOtwarty) lk::ZamknieciePortu();

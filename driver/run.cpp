@@ -21,7 +21,7 @@ namespace df = vorin::driverfiles;
 namespace lk = vorin::link;
 
 bool Field(const std::string& text, unsigned n, char separator, std::string& out) {
-    return df::extractField(text, n, separator, out);
+    return df::ExtractField(text, n, separator, out);
 }
 
 std::vector<std::string> SplitFields(const std::string& text) {
@@ -59,7 +59,7 @@ bool NextMinute(const std::string& time, std::string& next) {
 // Reads one input header into `text`; sets 11 (format error) or 10 (none).
 bool ReadHeader(char* text) {
     std::uint8_t formatError = 0;
-    if (OdczytanoZPlikuLinieNaglowka(df::driverFileState().inputHandle.load(), text,
+    if (OdczytanoZPlikuLinieNaglowka(df::TheDriverFileState().inputHandle.load(), text,
                                      &formatError)) {
         return true;
     }
@@ -119,7 +119,7 @@ bool SameRunDescription(const std::string& raw, const std::string& built) {
 
 void OtwarciePlikowSterownika() {
     DriverState& st = State();
-    df::DriverFileState& files = df::driverFileState();
+    df::DriverFileState& files = df::TheDriverFileState();
     std::int32_t handle = -1;
     if (!OpenRunFile(handle, st.slot[1], 0, 6)) return;
     files.inputHandle = handle;
@@ -159,7 +159,7 @@ void OdczytanieNaglowkaWejscia() {
     if (!ReadHeader(text)) return;
     if (st.expectedVersion != 0) {
         if (!VersionMatches(text, st.expectedVersion) ||
-            (st.expectedVersion == 1 && !SameRunDescription(raw1, df::headerLine(1)))) {
+            (st.expectedVersion == 1 && !SameRunDescription(raw1, df::HeaderLine(1)))) {
             lk::KodWyniku = 25;
             return;
         }
@@ -212,7 +212,7 @@ std::uint8_t StartSterownika() {
     // The type reading writes the header lines itself; when it failed the
     // output file still gets them, and keeps the first failure's code.
     if (typeFailed && st.outputFileSwitch &&
-        !ZapisanoDoPlikuNaglowek(df::driverFileState().outputHandle.load()) && lk::KodWyniku == 0) {
+        !ZapisanoDoPlikuNaglowek(df::TheDriverFileState().outputHandle.load()) && lk::KodWyniku == 0) {
         lk::KodWyniku = 17;
     }
     return lk::KodWyniku;

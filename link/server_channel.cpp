@@ -77,7 +77,7 @@ void PowiadomienieOLiniach(char kod, uint32_t liczba) {
 // Served once per loaded library: the driver files tell the channel about
 // every counted line from the start.
 const bool kZarejestrowano = [] {
-    driverfiles::setLineCountNotice(&PowiadomienieOLiniach);
+    driverfiles::SetLineCountNotice(&PowiadomienieOLiniach);
     return true;
 }();
 
@@ -91,11 +91,11 @@ bool ObsluzRozkaz(char rozkaz) {
         return false;
     case 'c': Raport('C', LicznikRozkazow, " wykonal rozkaz COUNTER Serwera ###\n"); return true;
     case 'l':
-        Raport('L', driverfiles::driverFileState().linesRead.load(),
+        Raport('L', driverfiles::TheDriverFileState().linesRead.load(),
                " wykonal rozkaz LINES Serwera ###\n");
         return true;
     case 'o':
-        Raport('O', driverfiles::driverFileState().linesWritten.load(),
+        Raport('O', driverfiles::TheDriverFileState().linesWritten.load(),
                " wykonal rozkaz OUTLINES Serwera ###\n");
         return true;
     case 'r':
@@ -139,10 +139,10 @@ uint32_t IdSterownika() {
 
 void UstawOkresCOUNTER(uint32_t okres) { gOkresCounter = Ogranicz(okres); }
 void UstawOkresLINES(uint32_t okres) {
-    driverfiles::driverFileState().linesPeriod = Ogranicz(okres);
+    driverfiles::TheDriverFileState().linesPeriod = Ogranicz(okres);
 }
 void UstawOkresOUTLINES(uint32_t okres) {
-    driverfiles::driverFileState().outlinesPeriod = Ogranicz(okres);
+    driverfiles::TheDriverFileState().outlinesPeriod = Ogranicz(okres);
 }
 
 void UstawGadatliwosc(bool wlaczona) { gGadatliwy = wlaczona; }

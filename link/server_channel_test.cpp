@@ -31,7 +31,7 @@ namespace pf = vorin::platform;
 
 namespace {
 
-const bool kWindows = pf::dynlibFileName("x") == "x.dll";
+const bool kWindows = pf::DynlibFileName("x") == "x.dll";
 
 struct Msg {
     uint32_t id;
@@ -87,7 +87,7 @@ public:
     DriverProcess(uint32_t message, const TempFolder& dir, const std::string& options,
                   const std::string& environment = "")
         : control_(message + 1), control_bus_(pf::BusParticipant::Open()) {
-        const std::string exe = pf::programDirectory() +
+        const std::string exe = pf::ProgramDirectory() +
                                 (kWindows ? "channel_driver_helper.exe" : "channel_driver_helper");
         const std::string cmd = environment + "\"" + exe + "\" " + std::to_string(message) + " " +
                                 std::to_string(control_) + " \"" + dir.path().string() + "\" " +
@@ -243,7 +243,7 @@ TEST_F(ServerChannel, SuspendClosesAndResumeReopensThePortOnce) {
     if (kWindows) GTEST_SKIP() << "vorin-sim runs on Linux only";
     TempFolder dir;
     const fs::path d = dir.path();
-    const std::string sim = pf::programDirectory() + "vorin-sim";
+    const std::string sim = pf::ProgramDirectory() + "vorin-sim";
     ASSERT_EQ(
         std::system(("\"" + sim + "\" --verbose --link \"" + (d / "tty").string() + "\" > \"" +
                      (d / "sim.out").string() + "\" 2> \"" + (d / "sim.log").string() +

@@ -11,7 +11,9 @@
 
 #include "device/device.h"
 #include "driverfiles/records.h"
-#include "e2e_process.h"
+#include "tests/support/files.h"
+#include "tests/support/processes.h"
+#include "tests/support/temp_dir.h"
 #include "link/link.h"
 #include "platform/dynlib.h"
 
@@ -21,7 +23,7 @@ using namespace vorin;
 
 constexpr uint8_t kPort = 41;  // COM41 is the simulator's line through VORIN_COM41
 
-std::string Bin() { return platform::programDirectory(); }
+std::string Bin() { return platform::ProgramDirectory(); }
 std::string Profile(const std::string& name) {
     return std::string(VORIN_SOURCE_DIR) + "/sim/profiles/" + name + ".profile";
 }
@@ -31,14 +33,14 @@ std::string gPath;
 class DeviceEndToEnd : public ::testing::Test {
 protected:
     void Start(const std::string& profile) {
-        keys_ = dir_.path() + "/keys.txt";
+        keys_ = dir_.Path() + "/keys.txt";
         std::string error;
         ASSERT_TRUE(sim_.Start(Bin() + "vorin-sim",
                                {"--printer", Profile(profile), "--dump-keys", keys_},
-                               dir_.path() + "/sim.log", &error))
+                               dir_.Path() + "/sim.log", &error))
             << error;
-        setenv(("VORIN_COM" + std::to_string(kPort)).c_str(), sim_.line().c_str(), 1);
-        gPath = dir_.path() + "/ECRTBUF.TXT";
+        setenv(("VORIN_COM" + std::to_string(kPort)).c_str(), sim_.Line().c_str(), 1);
+        gPath = dir_.Path() + "/ECRTBUF.TXT";
         device::PlikiUrzadzenia pliki;
         pliki.sciezkaOpisow = [] { return gPath.c_str(); };
         device::UstawPlikiUrzadzenia(pliki);
@@ -49,19 +51,19 @@ protected:
         link::TimeoutOdczytu = 1;
         link::OtwarciePortu();
         ASSERT_TRUE(link::PortOtwarty);
-        ASSERT_TRUE(OtwartoPlik(&out_, (dir_.path() + "/out.txt").c_str(), 1));
-        driverfiles::driverFileState().outputHandle = out_;
+        ASSERT_TRUE(OtwartoPlik(&out_, (dir_.Path() + "/out.txt").c_str(), 1));
+        driverfiles::TheDriverFileState().outputHandle = out_;
     }
     void TearDown() override {
         link::ZamknieciePortu();
-        driverfiles::driverFileState().outputHandle = -1;
+        driverfiles::TheDriverFileState().outputHandle = -1;
         if (out_ >= 0) ZamknieciePliku(&out_);
         device::PrzelacznikLiczeniaPLU = 0;
         device::UstawPlikiUrzadzenia({});
     }
 
-    e2e::TempDir dir_;
-    e2e::Simulator sim_;
+    test::TempDir dir_;
+    test::Simulator sim_;
     std::string keys_;
     int32_t out_ = -1;
 };
@@ -75,14 +77,14 @@ TEST_F(DeviceEndToEnd, SovelIdentifiedCountedReadAndTypedAt) {
     EXPECT_EQ(t.deviceNumber, 7);
     EXPECT_STREQ(t.identification, "SOV000012345");
     EXPECT_STREQ(t.description, "Sovel 2000 PLU II gen. ver. 01");
-    EXPECT_EQ(e2e::ReadFile(gPath),
+    EXPECT_EQ(test::ReadWholeFile(gPath),
               "$SOV000012345\txx\t102\tSovel\t2000\tII\t01\tSovel 2000 PLU II gen. ver. 01\r\n");
 
     OdczytanieArtykulu(7, 7);
     OdczytanieArtykulu(8, 8);  // not in the table: skipped
     OdczytanieArtykuluKrotkiego(1, 1);
     EXPECT_EQ(link::KodWyniku, 0);
-    EXPECT_EQ(e2e::ReadFile(dir_.path() + "/out.txt"),
+    EXPECT_EQ(test::ReadWholeFile(dir_.Path() + "/out.txt"),
               "$00007\tCoffee 250g        \t3\t12\t1\t5\t0\t5901234123464\t1250\t1\r\n"
               "$00001\tBread               \t1\t5901234123457\t350\r\n");
 
@@ -100,10 +102,10 @@ TEST_F(DeviceEndToEnd, SovelIdentifiedCountedReadAndTypedAt) {
     link::ZamknieciePortu();
     EXPECT_EQ(sim_.Stop(), 0);
     // digits 0 4 4 Enter; 2 1 Enter; 0 6 5 Enter; 0 6 6 Enter; ten Escapes; 1 7 Enter
-    EXPECT_EQ(e2e::ReadFile(keys_),
+    EXPECT_EQ(test::ReadWholeFile(keys_),
               "14\n18\n18\n22\n20\n12\n22\n14\n19\n11\n22\n14\n19\n19\n22\n"
               "21\n21\n21\n21\n21\n21\n21\n21\n21\n21\n77\n9\n22\n");
-    const std::string log = e2e::ReadFile(dir_.path() + "/sim.log.err");
+    const std::string log = test::ReadWholeFile(dir_.Path() + "/sim.log.err");
     EXPECT_NE(log.find("unknown_commands=0"), std::string::npos) << log;
     EXPECT_NE(log.find("keys=28 bad_keys=0"), std::string::npos) << log;
 }
@@ -121,14 +123,14 @@ TEST_F(DeviceEndToEnd, OlderPrinterAndSecondRunFromTheFile) {
     if (h >= 0) ZamknieciePliku(&h);
     link::ZamknieciePortu();
     sim_.Stop();
-    const std::string log = e2e::ReadFile(dir_.path() + "/sim.log.err");
+    const std::string log = test::ReadWholeFile(dir_.Path() + "/sim.log.err");
     // 0xFE is refused by this printer, which a host must take as "ask the old way".
     EXPECT_NE(log.find("unknown_commands=2"), std::string::npos) << log;
 }
 
 TEST(DeviceSimulator, ProfileMistakesAreUsageErrors) {
-    e2e::TempDir dir;
-    const std::string bad = dir.path() + "/bad.profile";
+    test::TempDir dir;
+    const std::string bad = dir.Path() + "/bad.profile";
     const struct {
         const char* text;
         const char* message;
@@ -145,7 +147,7 @@ TEST(DeviceSimulator, ProfileMistakesAreUsageErrors) {
         std::fclose(f);
         std::string out, err;
         const int status =
-            e2e::RunPiped({Bin() + "vorin-sim", "--printer", bad}, {}, "", 10, &out, &err);
+            test::RunPiped({Bin() + "vorin-sim", "--printer", bad}, {}, "", 10, &out, &err);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << c.text;
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
     }

@@ -15,10 +15,14 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e_process.h"
+#include "tests/support/files.h"
+#include "tests/support/processes.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorin::e2e {
 namespace {
+
+using namespace vorin::test;
 
 namespace fs = std::filesystem;
 
@@ -188,7 +192,7 @@ class DriverEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!Runner::Get().skip_reason().empty()) GTEST_SKIP() << Runner::Get().skip_reason();
-        folder_ = dir_.path() + "/driver";
+        folder_ = dir_.Path() + "/driver";
         fs::copy(std::string(VORIN_SOURCE_DIR) + "/examples/driver", folder_,
                  fs::copy_options::recursive);
         // What a run in the source folder left behind is not part of the example.
@@ -211,16 +215,16 @@ protected:
         }
         args.insert(args.end(), options.begin(), options.end());
         std::string error;
-        ASSERT_TRUE(sim_.Start(Runner::Get().sim(), args, dir_.path() + "/sim.log", &error))
+        ASSERT_TRUE(sim_.Start(Runner::Get().sim(), args, dir_.Path() + "/sim.log", &error))
             << error;
     }
 
     int Run(const std::vector<std::string>& args) {
-        return Runner::Get().Run(folder_, args, sim_.running() ? sim_.line() : "", &out_);
+        return Runner::Get().Run(folder_, args, sim_.Running() ? sim_.Line() : "", &out_);
     }
 
     std::string Report(int line) {
-        std::vector<std::string> lines = SplitLines(ReadFile(folder_ + "/RAPORT.TXT"));
+        std::vector<std::string> lines = SplitLines(ReadWholeFile(folder_ + "/RAPORT.TXT"));
         return line >= 1 && static_cast<std::size_t>(line) <= lines.size() ? lines[line - 1]
                                                                            : "<none>";
     }
@@ -254,7 +258,7 @@ TEST_F(DriverEndToEnd, RunWithoutCommandsWritesReportAndExchangeCopies) {
     WriteLines(folder_ + "/zadanie.txt", {"#1", "#", "#", "$FLY\tto the moon"});
     EXPECT_EQ(Run({"DEMO", "zadanie.txt;wynik.txt;vorin.cfg"}), 12) << out_;
     EXPECT_EQ(Report(2), "#12\t; niepoprawny wiersz danych w pliku wejsciowym (zadanie.txt)");
-    EXPECT_EQ(SplitLines(ReadFile(folder_ + "/wynik.txt")).back(), "$FLY\t12");
+    EXPECT_EQ(SplitLines(ReadWholeFile(folder_ + "/wynik.txt")).back(), "$FLY\t12");
 }
 
 TEST_F(DriverEndToEnd, IdentifiesThePrinter) {
@@ -272,16 +276,16 @@ TEST_F(DriverEndToEnd, IdentifiesThePrinter) {
     EXPECT_EQ(Report(2), "#0\t; program zakonczony bezblednie");
     EXPECT_NE(Report(3).find("identyfikator odczytany z urzadzenia"), std::string::npos)
         << Report(3);
-    std::vector<std::string> out = SplitLines(ReadFile(folder_ + "/wynik.txt"));
+    std::vector<std::string> out = SplitLines(ReadWholeFile(folder_ + "/wynik.txt"));
     ASSERT_FALSE(out.empty());
-    const std::string results = ReadFile(folder_ + "/wynik.txt");
+    const std::string results = ReadWholeFile(folder_ + "/wynik.txt");
     EXPECT_NE(results.find("$IDENTIFY\t0\t01\t22\tMirto\tMirto I gen. ver. 05\tVRN00012345\r\n"),
               std::string::npos)
         << results;
     EXPECT_NE(results.find("$DISPLAY\t0\tVORIN MIRTO"), std::string::npos) << results;
     EXPECT_EQ(out.back(), "$KEY\t0");
     // Recorded once as a new printer; the run's second reading found it there.
-    EXPECT_EQ(SplitLines(ReadFile(folder_ + "/ECRTBUF.TXT")).size(), 1u);
+    EXPECT_EQ(SplitLines(ReadWholeFile(folder_ + "/ECRTBUF.TXT")).size(), 1u);
     for (const char* ext : {"IN", "OUT", "RAP", "KON", "SER"}) {
         EXPECT_TRUE(fs::exists(folder_ + "/$$$/zadanie." + ext)) << ext;
     }
@@ -294,7 +298,7 @@ TEST_F(DriverEndToEnd, AnnouncesItselfToTheServer) {
     if (kWine || !fs::exists(server)) GTEST_SKIP() << "needs the native vorin-server";
     StartPrinter({"--printer", folder_ + "/printer.profile"});
     const std::string number = std::to_string(40000 + getpid() % 20000);
-    std::string config = ReadFile(folder_ + "/vorin.cfg");
+    std::string config = ReadWholeFile(folder_ + "/vorin.cfg");
     config.replace(config.find("$0\t;numer komunikatu"), 2, "$" + number + ":4242");
     config.replace(config.find("$0\t;LINES"), 2, "$1");
     FILE* f = std::fopen((folder_ + "/vorin.cfg").c_str(), "wb");

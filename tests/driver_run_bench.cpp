@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e_process.h"
+#include "tests/support/files.h"
+#include "tests/support/processes.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -30,19 +32,19 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 void RunDriver(benchmark::State& state, bool rewrite) {
     const fs::path bin = fs::current_path();
-    e2e::TempDir dir;
-    const std::string folder = dir.path() + "/driver";
+    test::TempDir dir;
+    const std::string folder = dir.Path() + "/driver";
     fs::copy(fs::path(VORIN_SOURCE_DIR) / "examples" / "driver", folder,
              fs::copy_options::recursive);
     std::string input = "#1\r\n#\r\n#\r\n";
     for (int i = 0; i < kRecords; ++i) input += "$DEVNUMBER\r\n";
     WriteFile(folder + "/zadanie.txt", input);
 
-    e2e::Simulator printer;
+    test::Simulator printer;
     std::string error;
     if (!printer.Start((bin / "vorin-sim").string(),
                        {"--quiet", "--printer", folder + "/printer.profile"},
-                       dir.path() + "/sim.log", &error)) {
+                       dir.Path() + "/sim.log", &error)) {
         state.SkipWithError(error.c_str());
         return;
     }
@@ -57,7 +59,7 @@ void RunDriver(benchmark::State& state, bool rewrite) {
     argv.insert(argv.end(), {"BENCH", "zadanie.txt;wynik.txt;vorin.cfg"});
     for (auto _ : state) {
         std::string out, err;
-        int status = e2e::RunPiped(argv, {{"VORIN_COM7", printer.line()}}, "", 120, &out, &err);
+        int status = test::RunPiped(argv, {{"VORIN_COM7", printer.Line()}}, "", 120, &out, &err);
         if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
             state.SkipWithError(("run failed: " + out + err).c_str());
             return;
