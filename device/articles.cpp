@@ -65,8 +65,8 @@ std::string Pole13Cyfr(const uint8_t bajty[6]) {
 }
 
 bool ZapisDoPlikuWyjsciowego(const std::string& linia) {
-    return ZapisanoDoPlikuLinieDanych(driverfiles::TheDriverFileState().outputHandle, linia.c_str()) !=
-           0;
+    return ZapisanoDoPlikuLinieDanych(driverfiles::TheDriverFileState().outputHandle,
+                                      linia.c_str()) != 0;
 }
 
 }  // namespace vorin::device

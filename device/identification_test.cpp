@@ -192,8 +192,8 @@ TEST_F(Identification, RecordWithoutCountIsReadBackAsNotCounted) {
 }
 
 TEST_F(Identification, UnterminatedLastLineIsRepairedBeforeAppending) {
-    WriteWholeFile(gPath,
-               ";printers met\r\n$OTHER00001\t01\t22\tMirto\t?????\tI\t05\tMirto I gen. ver. 05");
+    WriteWholeFile(
+        gPath, ";printers met\r\n$OTHER00001\t01\t22\tMirto\t?????\tI\t05\tMirto I gen. ver. 05");
     ModelLine line(MakeProfile(22, 5, 0, "MIR12345678"));
     ASSERT_TRUE(OdczytanieTypuUrzadzenia());
     EXPECT_EQ(File(),

@@ -212,7 +212,8 @@ std::uint8_t StartSterownika() {
     // The type reading writes the header lines itself; when it failed the
     // output file still gets them, and keeps the first failure's code.
     if (typeFailed && st.outputFileSwitch &&
-        !ZapisanoDoPlikuNaglowek(df::TheDriverFileState().outputHandle.load()) && lk::KodWyniku == 0) {
+        !ZapisanoDoPlikuNaglowek(df::TheDriverFileState().outputHandle.load()) &&
+        lk::KodWyniku == 0) {
         lk::KodWyniku = 17;
     }
     return lk::KodWyniku;
