@@ -160,6 +160,22 @@ TEST(MissingPort, GivesTwoWithItsText) {
     EXPECT_EQ(InitializePort(kMissingPort, 38400, 3, 3), 2);
 }
 
+// The open gets the device, then the line refuses the speed: nothing of that
+// open may stay behind, or every later open in the process is refused with 5.
+TEST_F(Line, OpenThatFailsHalfWayLeavesNothingHeld) {
+    const int32_t refused = InitializePort(port_, 12345, 3, 3);
+    if (refused == 0) GTEST_SKIP() << "this line accepts 12345 baud";
+    Stored e = TakeError();
+    EXPECT_EQ(e.code, refused);
+    EXPECT_EQ(e.text, S(text::kDcb));
+    EXPECT_EQ(SerialPortPresent(port_), 1);
+    EXPECT_EQ(UnInitializePort(), 0);
+
+    ASSERT_EQ(Open(), 0) << TakeError().text;
+    EXPECT_EQ(WriteByte(0x42), 1);
+    EXPECT_EQ(line_->Receive(1, 2000), std::vector<uint8_t>{0x42});
+}
+
 TEST_F(Line, BytesMoveBothWays) {
     ASSERT_EQ(Open(), 0);
     std::vector<uint8_t> all(256);

@@ -67,6 +67,22 @@ int32_t TComm::Open() {
     int32_t result = OpenDevice();
     platform::SleepMs(100);
     if (!IsOpen()) return result;
+    result = StartOpenPort();
+    if (result != 0) AbandonFailedOpen();
+    return result;
+}
+
+// A port that failed half way is given up whole: a caller that sees the
+// failure has no port to close, and a port left open here would refuse every
+// later open in this process with 5.
+void TComm::AbandonFailedOpen() {
+    const StoredError reason = PeekError();
+    Close();
+    StoreError(reason.text, reason.code);  // the close's own texts would hide why
+}
+
+int32_t TComm::StartOpenPort() {
+    int32_t result = 0;
 
     events_ = std::make_unique<TZdarzeniaCommThread>(
         *handle_, eventSet,
@@ -121,7 +137,10 @@ int32_t TComm::Close() {
     RestoreProcessPriority();
     if (!IsOpen()) return 0;
 
-    if (int32_t e = handle_->SetTimeouts(savedTimeouts_)) StoreError(text::kTimeoutsUpdate, e);
+    if (timeoutsSaved_) {
+        if (int32_t e = handle_->SetTimeouts(savedTimeouts_)) StoreError(text::kTimeoutsUpdate, e);
+        timeoutsSaved_ = false;
+    }
 
     if (events_) {
         events_->Stop();
@@ -185,6 +204,7 @@ int32_t TComm::SetTimeouts(uint16_t w, uint16_t r) {
         StoreError(text::kTimeoutsRead, e);
         return e;
     }
+    timeoutsSaved_ = true;
     timeouts_ = platform::CommTimeouts{};
     timeouts_.readInterval = r != 0 ? uint32_t(r) * 1000 : platform::kMaxDword;
     timeouts_.readTotalConstant = uint32_t(r) * 1000;

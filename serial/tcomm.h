@@ -58,6 +58,8 @@ public:
     const platform::LineSettings& deviceState() const { return dcb_; }
 
 private:
+    int32_t StartOpenPort();
+    void AbandonFailedOpen();
     bool BeginTransfer(platform::Event* request);
 
     std::unique_ptr<platform::SerialDevice> handle_;
@@ -65,6 +67,7 @@ private:
     std::string deviceName_ = "Comm2";
     uint8_t port_ = 0;
     platform::CommTimeouts savedTimeouts_{};
+    bool timeoutsSaved_ = false;  // only timeouts really read are put back
     platform::CommTimeouts timeouts_{};
     std::unique_ptr<TZdarzeniaCommThread> events_;
     std::unique_ptr<TZapisOdczytThread> transfer_;

@@ -32,7 +32,10 @@ extern "C" {
  * write waits at most writeTimeout seconds (0: no write timeout; UnInitializePort
  * still ends such a write).
  * Returns 0 when open; 5 with "Ten port jest już zainicjowany" while a port is
- * open; otherwise the system error of the failing step (2 missing, 5 busy). */
+ * open; otherwise the system error of the failing step (2 missing, 5 busy).
+ * A failed call holds nothing: when a step after the device was opened fails
+ * (a speed the line refuses, ...), the device, its workers and events are
+ * released again, so the next InitializePort tries afresh. */
 int32_t InitializePort(uint8_t port, uint32_t speed, uint16_t writeTimeout, uint16_t readTimeout);
 
 /* As InitializePort, after setting the parity selector: 0 none, 1 odd, any
