@@ -47,11 +47,6 @@ bool HandOver::Serve() {
     return true;
 }
 
-HandOver& TheHandOver() {
-    static HandOver handOver;
-    return handOver;
-}
-
 bool ServeHandOvers() { return TheHandOver().Serve(); }
 
 }  // namespace vorin::serial

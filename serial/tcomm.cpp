@@ -168,6 +168,24 @@ int32_t TComm::Close() {
     return 0;
 }
 
+// Nothing here takes a lock that a worker may hold or records a failure: the
+// system may have ended the workers anywhere, and nobody reads the store any
+// more.
+void TComm::CloseWithoutWaiting() {
+    if (!IsOpen()) return;
+    if (timeoutsSaved_) handle_->SetTimeouts(savedTimeouts_);
+    timeoutsSaved_ = false;
+    for (WorkerThread* worker : {static_cast<WorkerThread*>(events_.get()),
+                                 static_cast<WorkerThread*>(transfer_.get())})
+        if (worker) worker->Stop();
+    // Their destructors would join: they are left to the end of the process.
+    (void)events_.release();
+    (void)transfer_.release();
+    ReleaseHandle();
+    if (platform::Event* cancel = TheLibrary().mailbox.cancel.load()) cancel->Set();
+    RestoreProcessPriority();
+}
+
 int32_t TComm::ApplyState() {
     SetLastError(0);
     if (!IsOpen()) return 0;

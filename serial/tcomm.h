@@ -23,6 +23,11 @@ public:
     int32_t Configure(uint8_t port, uint32_t speed, uint16_t writeTimeout, uint16_t readTimeout);
     int32_t Open();
     int32_t Close();
+    // Close for a moment when no thread may be waited for (a Windows DLL's
+    // unload, where the workers are already gone or cannot end): puts back
+    // what the open changed and releases the device, and leaves the worker
+    // objects to the end of the process instead of joining them.
+    void CloseWithoutWaiting();
     bool IsOpen() const { return handle_ != nullptr; }
 
     virtual int32_t OpenDevice();
