@@ -565,6 +565,18 @@ TEST_F(LoaderEndToEnd, ImageFromAFileIsSentAsItStands) {
 
 // ---- Every way out ends, and at once -------------------------------------------------
 
+// A COM port that opens but is no serial line (/dev/null): the open fails half
+// way. The program says so and ends on the key; the failed open must leave
+// nothing that holds up the end of the process.
+TEST_F(LoaderEndToEnd, PortThatIsNoSerialLineIsReportedAndTheProgramEnds) {
+    StartLoader();
+    WaitForPrompt();
+    term_.Type(std::to_string(Runner::kNotALinePort) + "\r");
+    ASSERT_TRUE(term_.WaitFor("Nie mozna zainicjowac portu COM9!", kWine ? 30 : 10))
+        << term_.text();
+    EndsOnOneKey(74);
+}
+
 // A host that ends with its port open, or after an open that failed half way,
 // or that unloads the library with the port open, ends within 5 s and without
 // a fault (natively the ASan build shows any use after free; under Wine +seh
@@ -584,6 +596,23 @@ TEST_F(LoaderEndToEnd, HostsThatEndWithThePortOpenEndAtOnce) {
         EXPECT_EQ(err.find("c0000005"), std::string::npos) << err;
         EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
     }
+}
+
+// Ctrl+C while the port is open and bytes are moving.
+TEST_F(LoaderEndToEnd, CtrlCDuringTheUploadEndsWithTheTerminalRestored) {
+    StartPrinter(4, {"--pace", "38400"});
+    StartLoader();
+    WaitForPrompt();
+    term_.Type("4\r");
+    ASSERT_TRUE(term_.WaitFor("Trwa aktualizacja", kWine ? 30 : 10)) << term_.text();
+    term_.Drain(0.5);
+    term_.Type("\x03");
+    int status = 0;
+    ASSERT_TRUE(term_.WaitExit(kWine ? 20 : 5, &status)) << "still running after Ctrl+C";
+    unsigned lflag = 0;
+    ASSERT_TRUE(term_.TerminalFlags(&lflag));
+    EXPECT_TRUE(lflag & ICANON);
+    EXPECT_TRUE(lflag & ECHO);
 }
 
 #ifndef VORIN_E2E_WINE
