@@ -164,7 +164,9 @@ TEST(MissingPort, GivesTwoWithItsText) {
 // open may stay behind, or every later open in the process is refused with 5.
 TEST_F(Line, OpenThatFailsHalfWayLeavesNothingHeld) {
     const int32_t refused = InitializePort(port_, 12345, 3, 3);
-    if (refused == 0) GTEST_SKIP() << "this line accepts 12345 baud";
+    if (refused == 0)
+        GTEST_SKIP() << "this line takes 12345 baud (Wine takes any speed on a pty; the loader's "
+                        "end-to-end suite shows a half-failed open there with COM9 = /dev/null)";
     Stored e = TakeError();
     EXPECT_EQ(e.code, refused);
     EXPECT_EQ(e.text, S(text::kDcb));
