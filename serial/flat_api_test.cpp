@@ -79,6 +79,9 @@ TEST(BeforeAnyPort, CallsAnswerWithoutAPort) {
     EXPECT_EQ(UstawKanal(1), 0);
     EXPECT_EQ(ModemStatus(), 0);
     EXPECT_EQ(SetDTRLine(), 0);
+    EXPECT_EQ(ChangeParity(2), 0);  // no port object yet: nothing to change
+    EXPECT_EQ(ChangeSpeed(9600), 0);
+    EXPECT_EQ(vorin_serve_handovers(), 0);  // exported, and nothing waits
     TakeError();
 }
 

@@ -1,5 +1,7 @@
 #include "serial/handover.h"
 
+#include <vorin/serial.h>
+
 namespace vorin::serial {
 
 HandOver::HandOver()
@@ -50,3 +52,5 @@ bool HandOver::Serve() {
 bool ServeHandOvers() { return TheHandOver().Serve(); }
 
 }  // namespace vorin::serial
+
+extern "C" uint8_t vorin_serve_handovers(void) { return vorin::serial::ServeHandOvers() ? 1 : 0; }

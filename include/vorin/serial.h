@@ -89,11 +89,14 @@ void DllVersion(char** text);
 void UstawCTS(uint8_t on);
 
 /* Parity code 0 none, 1 odd, 2 even, 3 mark, 4 space. Purges the buffers
- * first. 1 when applied (or no port is open), 0 when the device refused it. */
+ * first. 1 when applied, and 1 when the port was opened before and is closed
+ * now (nothing to change); 0 when the device refused it, and 0 before the
+ * first InitializePort of the process (there is no port to change). */
 uint8_t ChangeParity(uint8_t parity);
 
-/* Speed in baud (at most 65535 through this call). 1 when applied (or no port
- * is open), 0 when the device refused it. */
+/* Speed in baud (at most 65535 through this call). 1 when applied, and 1 when
+ * the port was opened before and is closed now (nothing to change); 0 when the
+ * device refused it, and 0 before the first InitializePort of the process. */
 uint8_t ChangeSpeed(uint16_t speed);
 
 /* ---- Modem lines ---------------------------------------------------------- */
@@ -116,6 +119,15 @@ int32_t SetDTRLine(void);
 int32_t ClearDTRLine(void);
 int32_t SetRTSLine(void);
 int32_t ClearRTSLine(void);
+
+/* ---- Line errors while the host waits elsewhere ---------------------------- */
+
+/* Line errors reach the library through the thread that opened the port: it
+ * clears them (and records their texts) whenever it waits inside the library
+ * (byte calls, close). A host that opens the port and then waits elsewhere for
+ * long should call this now and then on that thread. Returns 1 when it ran a
+ * waiting call, else 0. */
+uint8_t vorin_serve_handovers(void);
 
 /* ---- Misc ----------------------------------------------------------------- */
 
