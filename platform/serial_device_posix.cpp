@@ -412,7 +412,7 @@ private:
     uint32_t Queued() {
         int queued = 0;
         return ::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<uint32_t>(queued)
-                                                                   : 0;
+                                                                  : 0;
     }
 
     // The end of a write: it is done once its bytes have left the output

@@ -22,9 +22,9 @@ std::atomic<bool> gUnloading{false};
 // code that a thread still runs.
 HMODULE OwnDll() {
     HMODULE module = nullptr;
-    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              reinterpret_cast<LPCWSTR>(&OwnDll), &module))
+    if (!::GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&OwnDll), &module))
         return nullptr;
     return module == ::GetModuleHandleW(nullptr) ? nullptr : module;
 }
@@ -32,8 +32,8 @@ HMODULE OwnDll() {
 HMODULE PinOwnDll() {
     if (OwnDll() == nullptr) return nullptr;
     HMODULE module = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                         reinterpret_cast<LPCWSTR>(&OwnDll), &module);
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&OwnDll),
+                         &module);
     return module;
 }
 

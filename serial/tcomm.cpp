@@ -175,8 +175,8 @@ void TComm::CloseWithoutWaiting() {
     if (!IsOpen()) return;
     if (timeoutsSaved_) handle_->SetTimeouts(savedTimeouts_);
     timeoutsSaved_ = false;
-    for (WorkerThread* worker : {static_cast<WorkerThread*>(events_.get()),
-                                 static_cast<WorkerThread*>(transfer_.get())})
+    for (WorkerThread* worker :
+         {static_cast<WorkerThread*>(events_.get()), static_cast<WorkerThread*>(transfer_.get())})
         if (worker) worker->Stop();
     // Their destructors would join: they are left to the end of the process.
     (void)events_.release();
