@@ -86,15 +86,18 @@ int32_t TComm::StartOpenPort() {
 
     events_ = std::make_unique<TZdarzeniaCommThread>(
         *handle_, eventSet,
-        [this](TZdarzeniaCommThread& worker, uint32_t mask) { DispatchEvents(worker, mask); });
+        [this](TZdarzeniaCommThread& worker, uint32_t mask) { DispatchEvents(worker, mask); },
+        [this] { RecoverFromLineError(); });
     transfer_ = std::make_unique<TZapisOdczytThread>(*this);
 
     result = ApplyState();
     if (result != 0) return result;
 
     SetLastError(0);
-    if (int32_t e = handle_->SetBufferSizes(static_cast<uint32_t>(inputBufferSize),
-                                            static_cast<uint32_t>(outputBufferSize))) {
+    if (int32_t e = AfterLineErrorAgain([this] {
+            return handle_->SetBufferSizes(static_cast<uint32_t>(inputBufferSize),
+                                           static_cast<uint32_t>(outputBufferSize));
+        })) {
         StoreError(text::kBuffers, e);
         return e;
     }
@@ -227,7 +230,7 @@ int32_t TComm::SetTimeouts(uint16_t w, uint16_t r) {
     timeouts_.readInterval = r != 0 ? uint32_t(r) * 1000 : platform::kMaxDword;
     timeouts_.readTotalConstant = uint32_t(r) * 1000;
     timeouts_.writeTotalConstant = uint32_t(w) * 1000;
-    if (int32_t e = handle_->SetTimeouts(timeouts_)) {
+    if (int32_t e = AfterLineErrorAgain([this] { return handle_->SetTimeouts(timeouts_); })) {
         StoreError(text::kTimeoutsUpdate, e);
         return e;
     }
@@ -327,8 +330,11 @@ void TComm::DispatchEvents(TZdarzeniaCommThread&, uint32_t mask) {
         if (mask & kind) LineEvent(kind);
 }
 
-void TComm::LineEvent(uint32_t kind) {
-    if (kind != platform::kEvErr) return;
+namespace {
+
+// Records the text of each line error that is set, in table order; each
+// replaces the one before, so the last set bit in this order is what stays.
+void StoreLineErrors(uint32_t bits) {
     struct LineError {
         uint32_t bit;
         const char* text;
@@ -342,7 +348,26 @@ void TComm::LineEvent(uint32_t kind) {
         {platform::kCeTxFull, text::kCeTxFull.c_str()},
     };
     for (const auto& e : errors)
-        if (lineErrors & e.bit) StoreError(e.text, static_cast<int32_t>(e.bit));
+        if (bits & e.bit) StoreError(e.text, static_cast<int32_t>(e.bit));
+}
+
+}  // namespace
+
+void TComm::LineEvent(uint32_t kind) {
+    if (kind == platform::kEvErr) StoreLineErrors(lineErrors);
+}
+
+void TComm::RecoverFromLineError() {
+    uint32_t bits = 0;  // not lineErrors: that belongs to the opening thread
+    if (IsOpen() && handle_->ClearErrors(bits) == 0) StoreLineErrors(bits);
+}
+
+template <class Request>
+int32_t TComm::AfterLineErrorAgain(Request request) {
+    int32_t e = request();
+    if (e != platform::kErrOperationAborted) return e;
+    RecoverFromLineError();
+    return request();
 }
 
 }  // namespace vorin::serial

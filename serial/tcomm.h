@@ -30,6 +30,7 @@ public:
     void CloseWithoutWaiting();
     bool IsOpen() const { return handle_ != nullptr; }
 
+    // The platform seam: opens the device that the port object then owns.
     virtual int32_t OpenDevice();
     void ReleaseHandle();
     int32_t ApplyState();
@@ -45,6 +46,10 @@ public:
     // Run on the opening thread, handed over by the events worker.
     void DispatchEvents(TZdarzeniaCommThread& worker, uint32_t mask);
     virtual void LineEvent(uint32_t kind);
+    // Acknowledges a line error that stopped the device (abort on error) and
+    // records its texts. Run on the events worker, or on the opening thread
+    // during the open.
+    void RecoverFromLineError();
 
     // Settings (what Configure and the flat functions change).
     uint8_t port() const { return port_; }
@@ -62,8 +67,17 @@ public:
     const platform::CommTimeouts& timeouts() const { return timeouts_; }
     const platform::LineSettings& deviceState() const { return dcb_; }
 
+protected:
+    // For an OpenDevice of a derived class (tests put a device of their own).
+    void UseDevice(std::unique_ptr<platform::SerialDevice> device) { handle_ = std::move(device); }
+
 private:
     int32_t StartOpenPort();
+    // Runs a communications request; if a line error arrived meanwhile and
+    // made the device refuse it (995), acknowledges the error and runs it once
+    // more.
+    template <class Request>
+    int32_t AfterLineErrorAgain(Request request);
     void AbandonFailedOpen();
     bool BeginTransfer(platform::Event* request);
 
