@@ -285,7 +285,11 @@ public:
             return result;
         }
         const int32_t waitError = r == WAIT_OBJECT_0 ? 0 : FailureCode();
-        // The request must be over before `ov` and `mask` leave scope.
+        // The request must be over before `ov` and `mask` leave scope. An
+        // empty mask ends a pending wait in every serial driver; some USB and
+        // virtual COM drivers ignore the cancellation of this request, which
+        // alone would then never let the wait below return.
+        ::SetCommMask(handle_, 0);
         ::CancelIoEx(handle_, &ov);
         ::GetOverlappedResult(handle_, &ov, &ignored, TRUE);
         if (r == WAIT_OBJECT_0) {
@@ -367,14 +371,14 @@ private:
 
     // The completed request's result. A comm timeout that expired is a
     // completion with a short count: Windows ends it that way, Wine with
-    // ERROR_TIMEOUT.
+    // ERROR_TIMEOUT, some drivers with ERROR_SEM_TIMEOUT.
     TransferResult Finish(OVERLAPPED& ov) {
         DWORD moved = 0;
         if (::GetOverlappedResult(handle_, &ov, &moved, TRUE)) {
             return {TransferOutcome::Completed, moved, 0};
         }
         const DWORD error = ::GetLastError();
-        if (error == ERROR_TIMEOUT) {
+        if (error == ERROR_TIMEOUT || error == ERROR_SEM_TIMEOUT) {
             ::SetLastError(0);
             return {TransferOutcome::Completed, moved, 0};
         }
