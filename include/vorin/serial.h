@@ -45,7 +45,10 @@ int32_t pInitializePort(uint8_t port, uint32_t speed, uint16_t writeTimeout, uin
 
 /* Closes the current port: stops both workers, puts back the comm timeouts it
  * found, releases the device and ends every waiting byte call. Returns 0, or
- * the system error of a failing step; 0 when no port is open. */
+ * the system error of a failing step; 0 when no port is open. A port still
+ * open when the process ends is closed then. On Windows the port's workers
+ * hold a reference on the DLL: FreeLibrary with a port open leaves it loaded
+ * until the process ends, so call this first. */
 int32_t UnInitializePort(void);
 
 /* 1 when port `port` exists and can be opened right now, else 0. A port that
