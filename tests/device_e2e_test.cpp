@@ -13,6 +13,7 @@
 #include "driverfiles/records.h"
 #include "e2e_process.h"
 #include "link/link.h"
+#include "vorin/serial.h"
 #include "platform/dynlib.h"
 
 namespace {
@@ -48,7 +49,12 @@ protected:
         link::Predkosc = 38400;
         link::TimeoutOdczytu = 1;
         link::OtwarciePortu();
-        ASSERT_TRUE(link::PortOtwarty);
+        char why[256] = "";
+        char* whyText = why;
+        int32_t whyCode = 0;
+        if (!link::PortOtwarty) IsError(&whyText, &whyCode);
+        ASSERT_TRUE(link::PortOtwarty)
+            << "port " << sim_.line() << ": " << why << " (" << whyCode << ")";
         ASSERT_TRUE(OtwartoPlik(&out_, (dir_.path() + "/out.txt").c_str(), 1));
         driverfiles::driverFileState().outputHandle = out_;
     }
