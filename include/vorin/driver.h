@@ -246,8 +246,8 @@ void ZakonczenieSterownika(void);
 
 /* The device-type record, fields in this order. Texts are text buffers. */
 typedef struct VorinDeviceType {
-    uint8_t deviceNumber;     /* as read by OdczytanieNumeruUrzadzenia */
-    uint8_t typeCode;         /* decides the model */
+    uint8_t deviceNumber; /* as read by OdczytanieNumeruUrzadzenia */
+    uint8_t typeCode;     /* decides the model */
     uint8_t version;
     uint8_t variant;          /* variant letter, 0 when none */
     uint8_t generation;       /* 2 for an extended type (100 and above but 111, 112), else 1 */
@@ -303,7 +303,7 @@ uint8_t ZapisanieBleduArtykulu(uint32_t number, uint8_t* code);
 uint8_t NacisniecieKlawisza(uint8_t key, uint8_t pause);
 /* The low byte of value as three digits and Enter. */
 uint8_t WpisanieLiczby(uint32_t value, uint8_t pause);
-uint8_t SeriaEscape(void);      /* Escape ten times */
+uint8_t SeriaEscape(void);       /* Escape ten times */
 uint8_t SekwencjaKlawiszy(void); /* ten Escapes, key 1, 7, Enter */
 /* Digit key of item (0-9), 1, Enter, then every character as its code. */
 uint8_t WpisanieTekstu(uint8_t item, const char* text);
