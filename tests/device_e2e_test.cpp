@@ -132,6 +132,25 @@ TEST_F(DeviceEndToEnd, OlderPrinterAndSecondRunFromTheFile) {
     EXPECT_NE(log.find("unknown_commands=2"), std::string::npos) << log;
 }
 
+TEST_F(DeviceEndToEnd, EveryReadyProfileIsIdentified) {
+    const struct {
+        const char* profile;
+        const char* description;
+    } cases[] = {
+        {"mirto-old", "Mirto I gen. ver. 05"}, {"kalen", "Kalen I gen. ver. 12"},
+        {"sovel", "Sovel II gen. ver. 01"},    {"trina", "Trina II gen. ver. 04"},
+        {"pello-vita", "Pello Vita ver. 02"},  {"braxo", "Braxo I gen. ver. 03"},
+    };
+    for (const auto& c : cases) {
+        Start(c.profile);
+        EXPECT_TRUE(OdczytanieTypuUrzadzenia()) << c.profile << ": " << int(link::KodWyniku);
+        EXPECT_STREQ(device::TypUrzadzenia().description, c.description) << c.profile;
+        EXPECT_TRUE(OdczytanieNumeruUrzadzenia()) << c.profile;
+        TearDown();
+        sim_.Stop();
+    }
+}
+
 TEST(DeviceSimulator, ProfileMistakesAreUsageErrors) {
     e2e::TempDir dir;
     const std::string bad = dir.path() + "/bad.profile";
