@@ -1,5 +1,6 @@
 // Result codes, link state and the checksum.
 #include "link/link.h"
+#include "link/mux.h"
 
 #include <array>
 
@@ -66,6 +67,7 @@ void UstawieniaDomyslneLacza() {
     LimitPowtorzenMux = 0;
     KodTypuUrzadzenia = 0;
     LicznikRozkazow = 0;
+    UstawieniaDomyslneMux();
 }
 
 uint8_t KodBledu(uint8_t numerBledu) {

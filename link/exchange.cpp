@@ -1,6 +1,7 @@
 // The frame exchange with the printer and the request exchange around it.
 #include "link/commands.h"
 #include "link/link.h"
+#include "link/mux.h"
 
 namespace vorin::link {
 
@@ -9,7 +10,11 @@ namespace {
 KanalSerwera gKanalSerwera{};
 bool gKanalSerweraWlaczony = false;
 TransportMux gTransportMux{};
-bool gTransportMuxJest = false;
+bool gInnyTransportMux = false;  // a test's transport instead of the built-in one
+
+const TransportMux& Transport() {
+    return gInnyTransportMux ? gTransportMux : WbudowanyTransportMux();
+}
 
 bool PrzezMultiplekser() { return TrybMux == kTrybRamekMux; }
 
@@ -30,7 +35,7 @@ bool WyslijBajt(uint8_t bajt) {
 // false when none came; KodWyniku then says why.
 bool OdbierzBajt(uint8_t& bajt) {
     if (PrzezMultiplekser()) {
-        if (gTransportMuxJest && gTransportMux.BajtOdpowiedzi(&bajt)) return true;
+        if (Transport().BajtOdpowiedzi(&bajt)) return true;
         if (KodWyniku == 0) KodWyniku = Kod::KoniecDanychMux;
         return false;
     }
@@ -89,12 +94,8 @@ bool NadaniePrefiksu(const Rozkaz& r) {
 // below read the answer frame's payload.
 bool ZadanieMux(const Rozkaz& r) {
     if (!PrzezMultiplekser()) return true;
-    if (!gTransportMuxJest) {
-        KodWyniku = Kod::ZapisRamkiMux;
-        return false;
-    }
-    if (gTransportMux.Zadanie(r.trybPrefiksu, r.rozkaz, r.dlugoscPotwierdzenia, r.dlugoscTresci,
-                              r.dlugoscStatusu, r.dlugoscRekordu))
+    if (Transport().Zadanie(r.trybPrefiksu, r.rozkaz, r.dlugoscPotwierdzenia, r.dlugoscTresci,
+                            r.dlugoscStatusu, r.dlugoscRekordu))
         return true;
     if (KodWyniku == 0) KodWyniku = Kod::ZapisRamkiMux;
     return false;
@@ -249,9 +250,9 @@ void UstawKanalSerwera(const KanalSerwera* kanal) {
 }
 
 void UstawTransportMux(const TransportMux* transport) {
-    gTransportMuxJest = transport != nullptr && transport->Zadanie != nullptr &&
+    gInnyTransportMux = transport != nullptr && transport->Zadanie != nullptr &&
                         transport->BajtOdpowiedzi != nullptr;
-    gTransportMux = gTransportMuxJest ? *transport : TransportMux{};
+    gTransportMux = gInnyTransportMux ? *transport : TransportMux{};
 }
 
 }  // namespace vorin::link
