@@ -23,7 +23,9 @@ uint16_t Sekundy(uint32_t sekundy) {
     return static_cast<uint16_t>(std::min<uint32_t>(sekundy, 0xFFFF));
 }
 
-uint16_t TimeoutZapisuPortu() { return Sekundy(TrybMux == kTrybRamekMux ? TimeoutZapisuMux : TimeoutZapisu); }
+uint16_t TimeoutZapisuPortu() {
+    return Sekundy(TrybMux == kTrybRamekMux ? TimeoutZapisuMux : TimeoutZapisu);
+}
 uint16_t TimeoutOdczytuPortu() {
     return Sekundy(TrybMux == kTrybRamekMux ? TimeoutOdczytuMux : TimeoutOdczytu);
 }
