@@ -1,0 +1,22 @@
+// The link set up as a driver configured for multiplexer mode 2 sets it (port
+// at 19200 without parity on channel 2, the printer at 38400 on channel 1 in
+// the frames), on COM `port` mapped to the simulator's line.
+//
+// A pseudo-terminal has no modem lines, and the frames go out only while
+// carrier detect is on: the port table is the real library's except that
+// ModemStatus reports carrier detect. Everything else is the real serial
+// library on the real line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vorin::e2e {
+
+// Maps COM `port` to `device`, sets the link up and opens the port; false when
+// it did not open.
+bool OpenMuxLink(uint8_t port, const std::string& device);
+// Closes the port and puts the link's defaults and port table back.
+void CloseMuxLink();
+
+}  // namespace vorin::e2e
