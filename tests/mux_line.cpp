@@ -1,7 +1,5 @@
 #include "tests/mux_line.h"
 
-#include <stdlib.h>
-
 #include "link/link.h"
 #include "link/port_ops.h"
 
@@ -15,9 +13,8 @@ uint8_t CarrierOn() { return kCarrierDetect; }
 
 }  // namespace
 
-bool OpenMuxLink(uint8_t port, const std::string& device) {
+bool OpenMuxLink(uint8_t port) {
     using namespace vorin::link;
-    setenv(("VORIN_COM" + std::to_string(port)).c_str(), device.c_str(), 1);
     UstawieniaDomyslneLacza();
     OperacjePortu ops = DomyslneOperacjePortu();
     ops.ModemStatus = CarrierOn;

@@ -1,6 +1,7 @@
 // The link set up as a driver configured for multiplexer mode 2 sets it (port
 // at 19200 without parity on channel 2, the printer at 38400 on channel 1 in
-// the frames), on COM `port` mapped to the simulator's line.
+// the frames), on COM `port` (mapped to the simulator's line by the caller:
+// VORIN_COM<n> natively, Wine's port registry under Wine).
 //
 // A pseudo-terminal has no modem lines, and the frames go out only while
 // carrier detect is on: the port table is the real library's except that
@@ -9,13 +10,11 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace vorin::e2e {
 
-// Maps COM `port` to `device`, sets the link up and opens the port; false when
-// it did not open.
-bool OpenMuxLink(uint8_t port, const std::string& device);
+// Sets the link up and opens COM `port`; false when it did not open.
+bool OpenMuxLink(uint8_t port);
 // Closes the port and puts the link's defaults and port table back.
 void CloseMuxLink();
 

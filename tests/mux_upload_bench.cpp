@@ -11,6 +11,8 @@
 //   build/native/bin/mux_upload_bench   (run from build/native/bin)
 #include <benchmark/benchmark.h>
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -50,7 +52,8 @@ void RunUpload(benchmark::State& state, const std::vector<std::string>& sim_args
             state.SkipWithError(error.c_str());
             return;
         }
-        if (!e2e::OpenMuxLink(kComPort, mux.line())) {
+        if (!(setenv(("VORIN_COM" + std::to_string(kComPort)).c_str(), mux.line().c_str(), 1),
+              e2e::OpenMuxLink(kComPort))) {
             state.SkipWithError("the port did not open");
             return;
         }
