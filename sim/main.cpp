@@ -212,8 +212,9 @@ void sleep_until_ns(int64_t when) {
 }
 
 // A pty moves any amount at once; a real line needs 11 bit times for each
-// byte (start, 8 data, parity, stop), 10 without parity. Each direction has its own clock: a byte
-// counts as received, or as sent, only when its wire time is over.
+// byte (start, 8 data, parity, stop), 10 on the multiplexer's line, which has
+// no parity. Each direction has its own clock: a byte counts as received, or
+// as sent, only when its wire time is over.
 class Pacer {
 public:
     Pacer(unsigned baud, unsigned bits) : byte_ns_(baud ? bits * 1000000000LL / baud : 0) {}
