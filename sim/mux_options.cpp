@@ -6,7 +6,7 @@
 namespace vorin::sim {
 
 const char kMuxUsage[] =
-    "Multiplexer (the line ends in a multiplexer in front of the printer):\n"
+    "\nMultiplexer (the line ends in a multiplexer in front of the printer):\n"
     "  --mux                    take \"BRAXO\" frames, forward printer requests to the\n"
     "                           printer and answer with frames; --pace then counts 10\n"
     "                           bits a byte (8N1, the multiplexer line has no parity)\n"
