@@ -20,4 +20,5 @@ int32_t ClearRTSLine(void) { return 0; }
 uint8_t ChangeParity(uint8_t) { return 0; }
 uint8_t ChangeSpeed(uint16_t) { return 0; }
 void Opoznienie(uint16_t) {}
+void vorin_serial_set_channel(uint32_t, uint32_t) {}
 }

@@ -8,6 +8,7 @@
 #include "platform/errors.h"
 #include "platform/serial_device.h"
 #include "serial/last_error.h"
+#include "serial/message_pump.h"
 #include "serial/library.h"
 #include "serial/tcomm.h"
 #include "serial/texts.h"
@@ -168,11 +169,11 @@ uint8_t ChangeSpeed(uint16_t speed) {
 
 void Opoznienie(uint16_t milliseconds) { platform::SleepMs(milliseconds); }
 
-// The message-pump thread is a later addition; until then these do nothing.
+// The message-pump thread (serial/message_pump.cpp).
 // Exported as OpenThread and CloseThread (see vorinserial.def and the link
 // options in CMakeLists.txt): inside the library they need other names,
 // because kernel32 and the static thread runtime have an OpenThread of their own.
-void VorinOpenThread(void) {}
-void VorinCloseThread(void) {}
+void VorinOpenThread(void) { vorin::serial::OtwarcieWatku(); }
+void VorinCloseThread(void) { vorin::serial::ZamkniecieWatku(); }
 
 }  // extern "C"

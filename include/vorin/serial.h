@@ -119,12 +119,22 @@ int32_t ClearRTSLine(void);
 /* Sleeps `milliseconds`. */
 void Opoznienie(uint16_t milliseconds);
 
-/* The message-pump thread is not built yet: both do nothing for now.
+/* The message-pump thread. OpenThread starts it (once; no port needed):
+ * every millisecond, while a WriteByte or ReadByte waits for the line, it
+ * writes "odmierzam timeout" to standard output and posts 'A' on the server
+ * channel, and it answers the server's commands 'a', 'b', 'e', 'r', 's' with
+ * 'A', 'B', 'E', 'R', 'S' (value 0); 's' stops the reports until 'r'.
+ * CloseThread ends it, a suspended one too, and waits for it. It needs the
+ * channel's message number: the driver library passes it down; a program
+ * that uses this library alone calls vorin_serial_set_channel.
  * On Windows the name OpenThread is also a kernel32 function with another
  * signature: a C program that includes <windows.h> as well should look these
  * two up by name with GetProcAddress instead of calling them directly. */
 void OpenThread(void);
 void CloseThread(void);
+/* The server channel of the message-pump thread: message number (0 = off)
+ * and the driver id it answers as (0 = the process id). */
+void vorin_serial_set_channel(uint32_t message_number, uint32_t driver_id);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,103 @@
+// The message bus inside one process: participants on this thread and on a
+// second one, the number filter, waits and wake-ups; on POSIX also a stale
+// socket of a dead participant, made by hand in a private bus folder.
+#include "platform/message_bus.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#ifndef _WIN32
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+#endif
+
+namespace pf = vorin::platform;
+
+namespace {
+uint32_t Number() { return 0x9000 + (pf::CurrentProcessId() % 0x1000) * 2; }
+}  // namespace
+
+TEST(MessageBus, BroadcastReachesEveryQueueAndTakeFiltersByNumber) {
+    auto a = pf::BusParticipant::Open();
+    auto b = pf::BusParticipant::Open();
+    ASSERT_TRUE(a && b);
+    const uint32_t n = Number();
+    ASSERT_TRUE(pf::BusBroadcast({n + 1, 7, 8}));
+    ASSERT_TRUE(pf::BusBroadcast({n, 1, 2}));
+    ASSERT_TRUE(pf::BusBroadcast({n, 3, 4}));
+    pf::BusMessage m;
+    for (auto* p : {a.get(), b.get()}) {
+        ASSERT_TRUE(p->Take(n, &m));
+        EXPECT_EQ(m.wParam, 1u);
+        EXPECT_EQ(m.lParam, 2u);
+        ASSERT_TRUE(p->Take(n, &m));
+        EXPECT_EQ(m.wParam, 3u);
+        EXPECT_FALSE(p->Take(n, &m));
+        ASSERT_TRUE(p->Take(n + 1, &m)) << "other numbers stay queued";
+        EXPECT_EQ(m.lParam, 8u);
+    }
+}
+
+TEST(MessageBus, WaitEndsOnANewMessageOnWakeAndOnItsTimeout) {
+    const uint32_t n = Number();
+    std::atomic<int> stage{0};
+    std::unique_ptr<pf::BusParticipant> owner;
+    std::atomic<bool> ready{false};
+    std::thread t([&] {
+        owner = pf::BusParticipant::Open();
+        ready = true;
+        if (!owner) return;
+        EXPECT_FALSE(owner->Wait(20)) << "nothing came";
+        stage = 1;
+        EXPECT_TRUE(owner->Wait(0xFFFFFFFFu));  // the broadcast below
+        pf::BusMessage m;
+        EXPECT_TRUE(owner->Take(n, &m));
+        stage = 2;
+        EXPECT_TRUE(owner->Wait(0xFFFFFFFFu));  // the Wake below
+        stage = 3;
+        owner.reset();
+    });
+    while (stage.load() < 1) std::this_thread::yield();
+    ASSERT_TRUE(ready.load());
+    pf::BusBroadcast({n, 0, 0});
+    while (stage.load() < 2) std::this_thread::yield();
+    // A Wake before the Wait is kept for it, so this cannot be lost.
+    owner->Wake();
+    t.join();
+    EXPECT_EQ(stage.load(), 3);
+}
+
+#ifndef _WIN32
+TEST(MessageBus, StaleSocketsAreRemovedSilently) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("vorin_bus_test_" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    setenv("VORIN_BUS_DIR", dir.c_str(), 1);
+    {
+        // A participant that ended without cleaning up: its file stays.
+        const std::string stale = (dir / "999999").string();
+        int s = socket(AF_UNIX, SOCK_DGRAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", stale.c_str());
+        ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        close(s);
+        auto live = pf::BusParticipant::Open();
+        ASSERT_TRUE(live);
+        EXPECT_TRUE(pf::BusBroadcast({5, 6, 7}));
+        EXPECT_FALSE(std::filesystem::exists(stale));
+        pf::BusMessage m;
+        EXPECT_TRUE(live->Take(5, &m));
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir)) << "a participant removes its socket";
+    unsetenv("VORIN_BUS_DIR");
+    std::filesystem::remove_all(dir);
+}
+#endif
