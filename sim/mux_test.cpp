@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "device/device.h"
+#include "device/internal.h"
+#include "device/model_line.h"
+#include "driverfiles/test_support.h"
 #include "link/link.h"
 #include "link/mux.h"
 #include "link/port_ops.h"
@@ -30,7 +34,7 @@ MuxLine* gLine = nullptr;
 // The simulator's end of the line.
 class MuxLine {
 public:
-    explicit MuxLine(sim::MuxFaults faults)
+    explicit MuxLine(sim::MuxFaults faults, std::optional<sim::PrinterProfile> profile = {})
         : printer_({}, sim::Verbosity::kQuiet, nullptr),
           mux_(
               std::move(faults),
@@ -38,6 +42,7 @@ public:
                   printer_.receive(b, now, out);
               },
               nullptr, false) {
+        if (profile) printer_.attach_device(std::move(*profile));
         gLine = this;
     }
     ~MuxLine() { gLine = nullptr; }
@@ -330,6 +335,30 @@ TEST_F(MuxRecovery, ServiceRuns) {
         EXPECT_EQ(KodWyniku, 36);
     }
     EXPECT_EQ(Stats().frames, frames) << "an unknown service is not sent";
+}
+
+TEST_F(MuxRecovery, DeviceIdentificationThroughTheMultiplexer) {
+    // The device commands' record lists, tags and answer lengths travel in the
+    // control byte and the lengths; the multiplexer must forward them right.
+    driverfiles::test::TempDir dir;
+    static std::string path;
+    path = dir.file("ECRTBUF.TXT");
+    device::PlikiUrzadzenia pliki;
+    pliki.sciezkaOpisow = [] { return path.c_str(); };
+    pliki.plikWyjsciowy = [] { return false; };
+    device::UstawPlikiUrzadzenia(pliki);
+    device::ZerowanieStanuUrzadzenia();
+    line_.emplace(sim::MuxFaults{}, device::test::MakeProfile(114, 3, 'A', "BRX12345678"));
+    EXPECT_TRUE(OdczytanieTypuUrzadzenia());
+    EXPECT_EQ(KodWyniku, 0);
+    VorinDeviceType t;
+    vorin_get_device_type(&t);
+    EXPECT_EQ(t.typeCode, 114);
+    EXPECT_STREQ(t.identification, "BRX12345678");
+    EXPECT_EQ(Stats().bad_frames, 0u);
+    int32_t& h = device::UchwytPlikuOpisow();
+    if (h >= 0) ZamknieciePliku(&h);
+    device::UstawPlikiUrzadzenia({});
 }
 
 }  // namespace
