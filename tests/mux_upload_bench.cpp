@@ -52,8 +52,8 @@ void RunUpload(benchmark::State& state, const std::vector<std::string>& sim_args
             state.SkipWithError(error.c_str());
             return;
         }
-        if (!(setenv(("VORIN_COM" + std::to_string(kComPort)).c_str(), mux.line().c_str(), 1),
-              e2e::OpenMuxLink(kComPort))) {
+        setenv(("VORIN_COM" + std::to_string(kComPort)).c_str(), mux.line().c_str(), 1);
+        if (!e2e::OpenMuxLink(kComPort)) {
             state.SkipWithError("the port did not open");
             return;
         }

@@ -48,8 +48,8 @@ protected:
             ADD_FAILURE() << error;
             return {};
         }
-        if (!(setenv(("VORIN_COM" + std::to_string(kComPort)).c_str(), sim.line().c_str(), 1),
-              e2e::OpenMuxLink(kComPort))) {
+        setenv(("VORIN_COM" + std::to_string(kComPort)).c_str(), sim.line().c_str(), 1);
+        if (!e2e::OpenMuxLink(kComPort)) {
             ADD_FAILURE() << "the port did not open";
             return {};
         }
