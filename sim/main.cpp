@@ -251,7 +251,8 @@ private:
 bool write_dump(const std::string& path, const std::vector<uint8_t>& image) {
     const std::string temporary = path + ".tmp";
     FILE* file = std::fopen(temporary.c_str(), "wb");
-    bool ok = file && std::fwrite(image.data(), 1, image.size(), file) == image.size();
+    bool ok =
+        file && (image.empty() || std::fwrite(image.data(), 1, image.size(), file) == image.size());
     if (file && std::fclose(file) != 0) ok = false;
     if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false;
     if (!ok) {
