@@ -281,7 +281,8 @@ uint8_t OdczytanieTypuUrzadzenia(void);
 void vorin_get_device_type(VorinDeviceType* out);
 
 /* Articles. For the operations with first and last, nothing happens when
- * last < first; otherwise only the first number is handled. */
+ * last < first (nothing is sent, the result code is left, and the two
+ * command operations return 0); otherwise only the first number is handled. */
 /* Command 0x91; 65535 without an exchange for printers that have no count query. */
 uint8_t OdczytanieLiczbyPLU(uint32_t* count);
 /* Command 0xAC; writes one data record to the output file. Article missing
