@@ -20,8 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     format[size - 4] = '\0';
 
     const std::string longText(300, 'z');
-    const Argument args[] = {Argument(number), Argument(format), Argument(longText), Argument(-1),
-                             Argument("1234567890123456"), Argument('%')};
+    const Argument args[] = {Argument(number),
+                             Argument(format),
+                             Argument(longText),
+                             Argument(-1),
+                             Argument("1234567890123456"),
+                             Argument('%')};
     for (std::size_t n = 0; n <= sizeof args / sizeof args[0]; ++n) {
         const vorin::diag::Wynik w = vorin::diag::Formatowanie(format, args, n);
         if (w.linia.size() > vorin::diag::kDlugoscLinii && !w.bladFormatu) std::abort();

@@ -20,28 +20,42 @@
 namespace pf = vorin::platform;
 
 namespace {
-uint32_t Number() { return 0x9000 + (pf::CurrentProcessId() % 0x1000) * 2; }
+// Windows broadcasts only numbers from 0xC000 up (registered messages).
+uint32_t Number() { return 0xD000 + (pf::CurrentProcessId() % 0x800) * 2; }
 }  // namespace
 
+// One participant per thread: on Windows the queue is the thread's.
 TEST(MessageBus, BroadcastReachesEveryQueueAndTakeFiltersByNumber) {
-    auto a = pf::BusParticipant::Open();
-    auto b = pf::BusParticipant::Open();
-    ASSERT_TRUE(a && b);
     const uint32_t n = Number();
-    ASSERT_TRUE(pf::BusBroadcast({n + 1, 7, 8}));
-    ASSERT_TRUE(pf::BusBroadcast({n, 1, 2}));
-    ASSERT_TRUE(pf::BusBroadcast({n, 3, 4}));
-    pf::BusMessage m;
-    for (auto* p : {a.get(), b.get()}) {
-        ASSERT_TRUE(p->Take(n, &m));
+    auto check = [n](pf::BusParticipant& p) {
+        pf::BusMessage m;
+        ASSERT_TRUE(p.Take(n, &m));
         EXPECT_EQ(m.wParam, 1u);
         EXPECT_EQ(m.lParam, 2u);
-        ASSERT_TRUE(p->Take(n, &m));
+        ASSERT_TRUE(p.Take(n, &m));
         EXPECT_EQ(m.wParam, 3u);
-        EXPECT_FALSE(p->Take(n, &m));
-        ASSERT_TRUE(p->Take(n + 1, &m)) << "other numbers stay queued";
+        EXPECT_FALSE(p.Take(n, &m));
+        ASSERT_TRUE(p.Take(n + 1, &m)) << "other numbers stay queued";
         EXPECT_EQ(m.lParam, 8u);
-    }
+    };
+    auto a = pf::BusParticipant::Open();
+    ASSERT_TRUE(a);
+    std::atomic<int> stage{0};
+    std::thread other([&] {
+        auto b = pf::BusParticipant::Open();
+        stage = b ? 1 : -1;
+        if (!b) return;
+        while (stage.load() != 2) std::this_thread::yield();
+        check(*b);
+    });
+    while (stage.load() == 0) std::this_thread::yield();
+    ASSERT_EQ(stage.load(), 1);
+    EXPECT_TRUE(pf::BusBroadcast({n + 1, 7, 8}));
+    EXPECT_TRUE(pf::BusBroadcast({n, 1, 2}));
+    EXPECT_TRUE(pf::BusBroadcast({n, 3, 4}));
+    stage = 2;
+    check(*a);
+    other.join();
 }
 
 TEST(MessageBus, WaitEndsOnANewMessageOnWakeAndOnItsTimeout) {
