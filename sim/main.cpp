@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
@@ -39,6 +40,11 @@ const char kUsage[] =
     "  --gap-timeout MS         drop a request that stalls for MS ms (default 2000)\n"
     "  --exit-when-done         end once all 144 blocks are stored and the host closed\n"
     "                           the line\n"
+    "  --printer PROFILE        also answer the device commands (number, type,\n"
+    "                           identification, articles, keys, status, display) as\n"
+    "                           the printer PROFILE describes (see sim/profiles/)\n"
+    "  --dump-keys FILE         with --printer: write the key codes pressed (command\n"
+    "                           0xF9), one decimal code a line, after every key and at exit\n"
     "Faults:\n"
     "  --first-answer BYTE      answer BYTE instead of ACK to ESC 0x01 (0x15 = NAK)\n"
     "  --first-answer-at N      ... only to the N-th request (1 = first; default: every)\n"
@@ -71,6 +77,8 @@ struct Options {
     bool exit_when_done = false;
     Verbosity verbosity = Verbosity::kNormal;
     Faults faults;
+    std::string printer;
+    std::string dump_keys;
 };
 
 volatile std::sig_atomic_t g_stop_signal = 0;
@@ -178,6 +186,12 @@ Options parse_options(int argc, char** argv) {
             o.faults.silent_after = number_arg(option, arg(), UINT64_MAX);
         } else if (option == "--close-after") {
             o.faults.close_after = number_arg(option, arg(), UINT64_MAX);
+        } else if (option == "--printer") {
+            o.printer = arg();
+            if (o.printer.empty()) usage_error("--printer needs a profile file");
+        } else if (option == "--dump-keys") {
+            o.dump_keys = arg();
+            if (o.dump_keys.empty()) usage_error("--dump-keys needs a file name");
         } else if (option == "--quiet") {
             o.verbosity = Verbosity::kQuiet;
         } else if (option == "--verbose") {
@@ -186,6 +200,7 @@ Options parse_options(int argc, char** argv) {
             usage_error("unknown option '" + option + "'");
         }
     }
+    if (!o.dump_keys.empty() && o.printer.empty()) usage_error("--dump-keys needs --printer");
     if (o.faults.first_answer_at && !o.faults.first_answer)
         usage_error("--first-answer-at needs --first-answer");
     if (o.faults.half_status_block != BlockStatusRule::kAnyBlock && !o.faults.half_status)
@@ -239,6 +254,14 @@ bool write_dump(const std::string& path, const std::vector<uint8_t>& image) {
     return ok;
 }
 
+// The same way as the dump: a reader sees the whole list or the one before.
+bool write_keys(const std::string& path, const std::vector<uint8_t>& keys) {
+    std::string text;
+    for (uint8_t k : keys) text += std::to_string(k) + "\n";
+    const std::vector<uint8_t> bytes(text.begin(), text.end());
+    return write_dump(path, bytes);
+}
+
 // Replaces a stale symlink; never clobbers anything that is not a symlink.
 bool make_link(const std::string& link, const std::string& target) {
     struct stat st {};
@@ -274,6 +297,23 @@ public:
         printer_.gap_timeout_ms = options.gap_timeout_ms;
         if (!options.dump.empty())
             printer_.on_upload_complete = [this] { write_dump(options_.dump, printer_.image()); };
+    }
+
+    // A profile that does not load is a usage error, reported before the line opens.
+    static PrinterProfile load_profile(const std::string& path) {
+        PrinterProfile profile;
+        std::string error;
+        if (!LoadProfile(path, profile, error)) usage_error("--printer: " + error);
+        return profile;
+    }
+    void attach_device(PrinterProfile profile) {
+        printer_.attach_device(std::move(profile));
+        if (!options_.dump_keys.empty()) {
+            printer_.device()->onKey = [this] {
+                write_keys(options_.dump_keys, printer_.device()->Keys());
+            };
+            write_keys(options_.dump_keys, {});
+        }
     }
 
     int run(const sigset_t& unblocked);
@@ -447,6 +487,9 @@ int main(int argc, char** argv) {
     for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    std::optional<PrinterProfile> profile;
+    if (!options.printer.empty()) profile = Simulator::load_profile(options.printer);
+
     PtyLine line;
     std::string error;
     if (!line.open(error)) {
@@ -460,17 +503,22 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     Simulator simulator(options, line);
+    if (profile) simulator.attach_device(std::move(*profile));
     if (options.verbosity >= Verbosity::kNormal) {
         std::string text = "printer ready on " + line.slave_path();
         if (!options.link.empty()) text += " (link " + options.link + ")";
         if (options.pace_baud) text += ", paced at " + std::to_string(options.pace_baud) + " baud";
         if (options.faults.silent_after == 0u) text += ", silent (--silent-after 0)";
+        if (!options.printer.empty()) text += ", printer " + options.printer;
         log_line(text);
     }
     int status = simulator.run(unblocked);
 
     line.close();
     if (!options.dump.empty() && !write_dump(options.dump, simulator.printer().image())) status = 1;
+    if (!options.dump_keys.empty() &&
+        !write_keys(options.dump_keys, simulator.printer().device()->Keys()))
+        status = 1;
     log_line(simulator.printer().summary());
     if (!options.link.empty()) remove_link(options.link, line.slave_path());
     return status;

@@ -77,6 +77,12 @@ void Printer::receive(uint8_t byte, int64_t now_ms, std::vector<uint8_t>& out) {
         ++stats_.requests;
         on_command(byte, out);
         break;
+    case State::kDevice:
+        device_out_.clear();
+        device_->Body(byte, device_out_);
+        for (uint8_t b : device_out_) answer(b, out);
+        if (!device_->Waiting()) state_ = State::kIdle;
+        break;
     case State::kFirstHalf:
     case State::kSecondHalf:
         half_.push_back(byte);
@@ -92,6 +98,18 @@ void Printer::receive(uint8_t byte, int64_t now_ms, std::vector<uint8_t>& out) {
 
 void Printer::on_command(uint8_t command, std::vector<uint8_t>& out) {
     state_ = State::kIdle;
+    if (command != kCmdWriteBlock && device_) {
+        device_out_.clear();
+        if (device_->Command(command, device_out_)) {
+            ++stats_.device_commands;
+            log(Verbosity::kVerbose, "request %llu: command 0x%02X, answered %u byte(s)%s",
+                static_cast<ull>(stats_.requests), command, static_cast<unsigned>(device_out_.size()),
+                device_->Waiting() ? ", body expected" : "");
+            for (uint8_t b : device_out_) answer(b, out);
+            if (device_->Waiting()) state_ = State::kDevice;
+            return;
+        }
+    }
     if (command != kCmdWriteBlock) {
         ++stats_.unknown_commands;
         log(Verbosity::kQuiet,
@@ -210,12 +228,17 @@ void Printer::drop_request(const char* why) {
         log(Verbosity::kQuiet, "error: ESC without a command byte: %s", why);
         break;
     case State::kFirstHalf:
-        log(Verbosity::kQuiet, "error: request %llu: first half stopped after %zu of %u bytes: %s",
-            static_cast<ull>(stats_.requests), half_.size(), kHalfSize, why);
+        log(Verbosity::kQuiet, "error: request %llu: first half stopped after %u of %u bytes: %s",
+            static_cast<ull>(stats_.requests), static_cast<unsigned>(half_.size()), kHalfSize, why);
         break;
     case State::kSecondHalf:
-        log(Verbosity::kQuiet, "error: block %u: second half stopped after %zu of %u bytes: %s",
-            block_, half_.size(), kHalfSize, why);
+        log(Verbosity::kQuiet, "error: block %u: second half stopped after %u of %u bytes: %s",
+            block_, static_cast<unsigned>(half_.size()), kHalfSize, why);
+        break;
+    case State::kDevice:
+        log(Verbosity::kQuiet, "error: request %llu: body of a device command stopped short: %s",
+            static_cast<ull>(stats_.requests), why);
+        device_->Drop();
         break;
     case State::kIdle: break;
     }
@@ -235,6 +258,14 @@ void Printer::flush_stray() {
     stray_run_ = 0;
 }
 
+void Printer::attach_device(PrinterProfile profile) {
+    device_ = std::make_unique<DeviceModel>(std::move(profile));
+    device_->log = [this](const std::string& line) {
+        log(line.rfind("error:", 0) == 0 ? Verbosity::kQuiet : Verbosity::kNormal, "%s",
+            line.c_str());
+    };
+}
+
 std::string Printer::summary() const {
     char line[512];
     std::snprintf(line, sizeof line,
@@ -248,7 +279,12 @@ std::string Printer::summary() const {
                   static_cast<ull>(stats_.short_requests), static_cast<ull>(stats_.stray_bytes),
                   static_cast<ull>(stats_.bytes_received), static_cast<ull>(stats_.bytes_sent),
                   static_cast<ull>(stats_.connections));
-    return line;
+    std::string text = line;
+    if (device_)
+        text += " device_commands=" + std::to_string(stats_.device_commands) +
+                " keys=" + std::to_string(device_->Stats().keys) +
+                " bad_keys=" + std::to_string(device_->Stats().bad_keys);
+    return text;
 }
 
 }  // namespace vorin::sim

@@ -6,9 +6,12 @@
 #include <cstdarg>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "sim/device_model.h"
 
 namespace vorin::sim {
 
@@ -65,6 +68,7 @@ struct Stats {
     uint64_t short_requests = 0;  // a half that stopped before 130 bytes
     uint64_t stray_bytes = 0;     // bytes outside any request
     uint64_t connections = 0;     // counted by the caller
+    uint64_t device_commands = 0;  // answered by the device model
 };
 
 enum class Verbosity { kQuiet = 0, kNormal = 1, kVerbose = 2 };
@@ -98,6 +102,12 @@ public:
     const Stats& stats() const { return stats_; }
     std::string summary() const;
 
+    // From now on the commands of `profile` are answered too (the device
+    // model); without one every command but 0x01 is answered with NAK.
+    void attach_device(PrinterProfile profile);
+    DeviceModel* device() { return device_.get(); }
+    const DeviceModel* device() const { return device_.get(); }
+
     // Called after the last block of a complete upload is stored, before its
     // status byte goes out, so a dump is on disk before the host sees success.
     std::function<void()> on_upload_complete;
@@ -105,7 +115,7 @@ public:
     int64_t gap_timeout_ms = 2000;
 
 private:
-    enum class State { kIdle, kCommand, kFirstHalf, kSecondHalf };
+    enum class State { kIdle, kCommand, kFirstHalf, kSecondHalf, kDevice };
 
     void log(Verbosity level, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void answer(uint8_t byte, std::vector<uint8_t>& out);
@@ -130,6 +140,8 @@ private:
     uint64_t stray_run_ = 0;
     uint8_t stray_first_ = 0;
     bool close_requested_ = false;
+    std::unique_ptr<DeviceModel> device_;
+    std::vector<uint8_t> device_out_;
 };
 
 }  // namespace vorin::sim

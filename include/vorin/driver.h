@@ -157,9 +157,164 @@ uint8_t vorin_server_post(uint32_t driver_id, char letter, uint32_t value);
  * *value (either may be NULL). 0 when none came. */
 char vorin_server_fetch(uint32_t* driver_id, uint32_t* value, uint32_t wait_ms);
 
-/* ---- Device identification ---------------------------------------------
- * (added with the device commands)
+/* ---- Running a driver (the host's interface) -----------------------------
+ * A host program runs one driver over one input file:
+ *
+ *   ZerowanieStanuSterownika();
+ *   vorin_set_slot(0, "MYDRV");                        driver name
+ *   vorin_set_slot(1, "in.txt;out.txt;drv.cfg");       parameter string
+ *   vorin_set_switch(VORIN_OUTPUT_FILE, 1);            ... and the other switches
+ *   OdczytanieKonfiguracji();
+ *   if (StartSterownika() == 0) {
+ *       ... read data records from vorin_input_handle(), run device
+ *       commands, write data records to vorin_output_handle() ...
+ *   }
+ *   ZakonczenieSterownika();                           report, exchange copies
+ *   return vorin_result_code();
+ *
+ * Parameter string: input file; then the output file when VORIN_OUTPUT_FILE
+ * is on; then the driver configuration file (each optional, separated by
+ * ';'). Without a configuration file the five driver files are KONFIG.TXT,
+ * RAPORT.TXT, KOMENT.TXT, MODKONF.TXT and ECRTBUF.TXT, in the current
+ * directory when KONFIG.TXT is there, else beside the input file. Both '/'
+ * and '\' separate directories.
+ *
+ * Every step works only while the result code is 0 and leaves its failure
+ * in the result code: 1-5 parameters, 6-9 a file that does not open, 10, 11
+ * and 25 the input file's headers, 13, 14, 16 the device configuration entry,
+ * 17 and 18 header lines not written, 19 device number outside 1..99, 22 the
+ * printer's number differs, 54 the driver configuration file, 62 the port.
+ * ZakonczenieSterownika writes the report (run description, status line
+ * "code<TAB>; comment (file)", identifier) whatever the start left, and when
+ * a directory "$$$" exists in the current directory appends a copy of every
+ * file of the run to $$$/<input name>.IN, .OUT, .RAP, .KON and .SER.
  */
+uint8_t vorin_result_code(void);
+void vorin_set_result_code(uint8_t code);
+/* The printer link's line check outcome: 0 passed, 256 DSR, 257 carrier. */
+uint16_t vorin_line_state(void);
+
+/* Parameter slots 0..3; a text longer than 255 characters is cut. */
+void vorin_set_slot(uint8_t slot, const char* text);
+void vorin_get_slot(uint8_t slot, char text[256]);
+
+/* Host switches, all off at load except VORIN_EXCLUSIVE_OPEN.
+ * VORIN_OUTPUT_FILE: the parameter string names an output file.
+ * VORIN_REWRITE: the output file is rewritten instead of appended to, and
+ *   written lines are not committed one by one (faster).
+ * VORIN_READ_TYPE, VORIN_READ_NUMBER: the run start reads the printer's type,
+ *   its number; VORIN_COMPARE_NUMBER: that number must be the input's device
+ *   number (else 22). VORIN_COUNT_PLU: the type reading counts article
+ *   entries. VORIN_HIGH_RANGE: article numbers of the high range (cleared by
+ *   the reset). VORIN_EXCLUSIVE_OPEN: files are opened for this program alone. */
+enum VorinSwitch {
+    VORIN_OUTPUT_FILE = 1,
+    VORIN_REWRITE,
+    VORIN_READ_TYPE,
+    VORIN_READ_NUMBER,
+    VORIN_COMPARE_NUMBER,
+    VORIN_COUNT_PLU,
+    VORIN_HIGH_RANGE,
+    VORIN_EXCLUSIVE_OPEN
+};
+void vorin_set_switch(int which, uint8_t on);
+/* The version the input file's header 2 must carry ("<n> " in its field 1);
+ * 0 (the default) checks nothing. Version 1 also requires header 1 to be the
+ * run description line of this run (or of the minute before). */
+void vorin_set_expected_version(uint32_t version);
+/* Header lines 1..3: run description, status line, identifier. */
+void vorin_get_header_line(uint8_t n, char text[256]);
+/* Handles of the run's input and output files, -1 when not open. After a
+ * successful start the input file stands at its first data record. */
+int32_t vorin_output_handle(void);
+int32_t vorin_input_handle(void);
+/* Driver file names 1..5 as the run uses them: device configuration, report,
+ * comments, module configuration, exchange buffer (printers' descriptions). */
+void vorin_get_driver_file_name(uint8_t n, char text[256]);
+
+void ZerowanieStanuSterownika(void);
+void OdczytanieKonfiguracji(void);
+/* Returns the result code. */
+uint8_t StartSterownika(void);
+void ZakonczenieSterownika(void);
+
+/* ---- Device identification, articles, keypad, status, text --------------
+ * Every operation talks to the printer over the open port and leaves its
+ * outcome in the current result code (0 = success); the results below are
+ * 1/0 unless said otherwise. They run on the driver's one thread.
+ */
+
+/* The device-type record, fields in this order. Texts are text buffers. */
+typedef struct VorinDeviceType {
+    uint8_t deviceNumber;     /* as read by OdczytanieNumeruUrzadzenia */
+    uint8_t typeCode;         /* decides the model */
+    uint8_t version;
+    uint8_t variant;          /* variant letter, 0 when none */
+    uint8_t generation;       /* 2 for an extended type (100 and above but 111, 112), else 1 */
+    uint8_t modelA;           /* 4, 5 or 6 */
+    uint8_t modelB;           /* 40, 18 or 24 */
+    uint32_t pluCount;        /* highest article number; 65535 = not counted; 0 after reset */
+    char identification[256]; /* the printer's identification string */
+    char numberText[256];     /* the two characters of the number answer */
+    char typeText[256];       /* type code in decimal */
+    char description[256];    /* e.g. "Mirto I gen. ver. 05" */
+    char modelName[256];      /* "Kalen", "Mirto", "Sovel", "Trina", "Pello Vita", "Braxo" */
+    char versionText[256];    /* at least two digits */
+    char variantText[256];    /* the variant letter, empty when none */
+    char generationText[256]; /* "I" or "II" */
+    char pluText[256];        /* the count, or "?????" when not counted */
+    char sourceText[256];     /* where the identification came from */
+} VorinDeviceType;
+
+/* Bytes and count to 0, texts emptied. A null record clears nothing. */
+void ZerowanieSzczegolowychDanychOTypieUrzadzenia(VorinDeviceType* record);
+/* Command 0xC0: 1 when the printer gave a valid number (a byte). */
+uint8_t OdczytanieNumeruUrzadzenia(void);
+/* Reads type and identification (0xFE, or 0xFF and 0x5B for older printers,
+ * then 0x71), names the model, looks the printer up in the description file
+ * (the fifth driver file, "ECRTBUF.TXT" by default) or counts its articles
+ * and records it there, and rewrites header line 3. Outcome: the result code
+ * (60 a description record refused, 59 file not writable, 61 write failed,
+ * 17 header lines not written to the output file). */
+uint8_t OdczytanieTypuUrzadzenia(void);
+/* A copy of the library's record. */
+void vorin_get_device_type(VorinDeviceType* out);
+
+/* Articles. For the operations with first and last, nothing happens when
+ * last < first; otherwise only the first number is handled. */
+/* Command 0x91; 65535 without an exchange for printers that have no count query. */
+uint8_t OdczytanieLiczbyPLU(uint32_t* count);
+/* Command 0xAC; writes one data record to the output file. Article missing
+ * (202) is skipped with code 0; an invalid value gives 23 and a failed write
+ * 17, and both end the run. */
+void OdczytanieArtykulu(uint32_t first, uint32_t last);
+/* Command 0x03, the short record; no value checks. */
+void OdczytanieArtykuluKrotkiego(uint32_t first, uint32_t last);
+/* Command 0x9F for an extended type, else 0xF1. */
+uint8_t RozkazArtykulu(uint32_t first, uint32_t last);
+/* Command 0x04. */
+uint8_t RozkazArtykulu04(uint32_t first, uint32_t last);
+/* For result codes 200, 209, 221 to 227: stores the code in *code, sets the
+ * result code to 0 and writes "NNNNN<TAB>code" to the output file. */
+uint8_t ZapisanieBleduArtykulu(uint32_t number, uint8_t* code);
+
+/* Keypad (command 0xF9). Keys: 1, 13 Enter, 27 Escape, '0' to '9'; any
+ * other key sends nothing and gives 0. pause: 100 ms after the key. */
+uint8_t NacisniecieKlawisza(uint8_t key, uint8_t pause);
+/* The low byte of value as three digits and Enter. */
+uint8_t WpisanieLiczby(uint32_t value, uint8_t pause);
+uint8_t SeriaEscape(void);      /* Escape ten times */
+uint8_t SekwencjaKlawiszy(void); /* ten Escapes, key 1, 7, Enter */
+/* Digit key of item (0-9), 1, Enter, then every character as its code. */
+uint8_t WpisanieTekstu(uint8_t item, const char* text);
+
+/* Line check and the status queries 0x9B, 0x94, 0x95, 0x96, 0x66; the first
+ * problem found sets the line state word (258 to 263, result code 57) or
+ * the result code (47, 101, 48, 223, 227). 1 when the printer is ready. */
+uint8_t StanDrukarki(void);
+/* Command 0x9D: display line `line` as 40 (form 0) or 20 (form 1) characters. */
+uint8_t OdczytanieTekstuDrukarki(uint8_t line, char text[256]);
+uint8_t ZgodnoscTekstuDrukarki(uint8_t line, const char* expected);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,202 @@
+// The description file of printers already met (the driver's fifth file),
+// and the type read that recognises or records the printer.
+#include <cstring>
+#include <string>
+
+#include "device/device.h"
+#include "device/internal.h"
+#include "driverfiles/records.h"
+#include "driverfiles/text.h"
+#include "link/link.h"
+#include "platform/file.h"
+
+namespace vorin::device {
+
+namespace lk = vorin::link;
+namespace df = vorin::driverfiles;
+
+namespace {
+
+constexpr uint8_t kRekordOdrzucony = 60;
+constexpr uint8_t kBrakZapisuDoPliku = 59;
+constexpr uint8_t kBladZapisuDoPliku = 61;
+constexpr uint8_t kBladPlikuWyjsciowego = 17;
+constexpr uint32_t kNieliczone = 65535;
+constexpr const char* kNieliczoneTekst = "?????";
+
+// Other drivers may use the file at the same time, so it is opened shared;
+// the host's own choice for every other file is put back right after.
+bool OtwarcieWspolne(int32_t& uchwyt, const std::string& sciezka, uint8_t tryb) {
+    df::DriverFileState& st = df::driverFileState();
+    const bool wylacznie = st.exclusiveOpen.exchange(false);
+    const bool ok = OtwartoPlik(&uchwyt, sciezka.c_str(), tryb) != 0;
+    st.exclusiveOpen = wylacznie;
+    return ok;
+}
+
+void ZamkniecieOpisow() {
+    int32_t& h = UchwytPlikuOpisow();
+    if (h >= 0) ZamknieciePliku(&h);
+    h = -1;
+}
+
+std::string Pole(const char* linia, uint8_t n, bool& jest) {
+    char pole[df::kTextSize];
+    jest = NapisZawieraDana(linia, n, pole) != 0;
+    return jest ? std::string(pole) : std::string();
+}
+
+// The PLU text of a record: a count, or "?????" for a printer whose articles
+// were not counted (read back as "not counted", so the record stays usable).
+bool LiczbaZPola(const std::string& pole, uint32_t& liczba) {
+    if (pole == kNieliczoneTekst) {
+        liczba = kNieliczone;
+        return true;
+    }
+    return PoprawnaLiczbaTypuWord(pole.c_str(), &liczba) != 0;
+}
+
+void ZlozenieOpisu(char* opis, const char* model, const char* plu, const char* generacja,
+                   const char* wersja) {
+    DodanieCzesciOpisu(opis, 0, "");
+    DodanieCzesciOpisu(opis, 1, model);
+    // An uncounted printer has no PLU part, whatever the switch says now.
+    DodanieCzesciOpisu(opis, 2, std::strcmp(plu, kNieliczoneTekst) == 0 ? "" : plu);
+    DodanieCzesciOpisu(opis, 3, generacja);
+    DodanieCzesciOpisu(opis, 4, wersja);
+}
+
+}  // namespace
+
+bool WyszukanieOpisuWPliku() {
+    VorinDeviceType& t = TypUrzadzenia();
+    ZamkniecieOpisow();
+    int32_t& h = UchwytPlikuOpisow();
+    if (!OtwarcieWspolne(h, SciezkaPlikuOpisow(), 0)) {
+        h = -1;
+        return false;  // not known yet
+    }
+    t.pluCount = 0;
+    char linia[df::kTextSize];
+    uint8_t bladFormatu = 0;
+    while (OdczytanoZPlikuLinieDanych(h, linia, &bladFormatu)) {
+        lk::KodWyniku = kRekordOdrzucony;
+        bool j1, j2, j3, j4, j5, j6, j7, j8;
+        const std::string id = Pole(linia, 1, j1);
+        const std::string numer = Pole(linia, 2, j2);
+        uint8_t bajt = 0;
+        if (!j1 || !j2 || !(numer == "xx" || PoprawnaLiczbaTypuByte(numer.c_str(), &bajt))) break;
+        const std::string typ = Pole(linia, 3, j3);
+        const std::string model = Pole(linia, 4, j4);
+        const std::string plu = Pole(linia, 5, j5);
+        const std::string gen = Pole(linia, 6, j6);
+        const std::string wer = Pole(linia, 7, j7);
+        const std::string opis = Pole(linia, 8, j8);
+        if (!j3 || !PoprawnaLiczbaTypuByte(typ.c_str(), &bajt) || !j4 || !j5 || !j6 || !j7 ||
+            !PoprawnaLiczbaTypuByte(wer.c_str(), &bajt) || !j8)
+            break;
+        if (id != t.identification) {
+            lk::KodWyniku = 0;
+            continue;
+        }
+        char zlozony[df::kTextSize];
+        ZlozenieOpisu(zlozony, model.c_str(), plu.c_str(), gen.c_str(), wer.c_str());
+        uint32_t liczba = 0;
+        if (opis != zlozony || !LiczbaZPola(plu, liczba)) break;
+        lk::KodWyniku = 0;
+        t.pluCount = liczba;
+        return true;  // left open: the next operation on it or the run finish closes it
+    }
+    ZamkniecieOpisow();
+    if (bladFormatu) lk::KodWyniku = kRekordOdrzucony;
+    return false;
+}
+
+bool ZapisanieOpisuUrzadzenia(int32_t uchwyt) {
+    VorinDeviceType& t = TypUrzadzenia();
+    std::string numer = "xx";
+    if (PoprawnaLiczbaTypuByte(t.numberText, &t.deviceNumber)) numer = t.numberText;
+    const std::string rekord = std::string(t.identification) + '\t' + numer + '\t' + t.typeText +
+                               '\t' + t.modelName + '\t' + t.pluText + '\t' + t.generationText +
+                               '\t' + t.versionText + '\t' + t.description;
+    // A record too long for one line would be cut short and never match again.
+    if (rekord.size() > df::kTextMax - 1) return false;
+    return ZapisanoDoPlikuLinieDanych(uchwyt, rekord.c_str()) != 0;
+}
+
+bool DopisanieOpisuDoPliku() {
+    ZamkniecieOpisow();
+    const std::string sciezka = SciezkaPlikuOpisow();
+    int32_t& h = UchwytPlikuOpisow();
+    bool zakonczona = true;
+    if (OtwarcieWspolne(h, sciezka, 0)) {
+        if (!Moje_feof(h)) {
+            df::DriverFileState& st = df::driverFileState();
+            st.lastLineTerminated = true;
+            char linia[df::kTextSize];
+            while (OdczytanoZPlikuLinie(h, linia)) {}
+            zakonczona = st.lastLineTerminated;
+        }
+        ZamkniecieOpisow();
+    }
+    if (!OtwarcieWspolne(h, sciezka, 2)) {
+        h = -1;
+        lk::KodWyniku = kBrakZapisuDoPliku;
+        return false;
+    }
+    if (!zakonczona) {
+        static const char kCrLf[2] = {'\r', '\n'};
+        if (platform::fileWrite(h, kCrLf, 2) != 2) lk::KodWyniku = kBladZapisuDoPliku;
+    }
+    if (lk::KodWyniku == 0 && !ZapisanieOpisuUrzadzenia(h)) lk::KodWyniku = kBladZapisuDoPliku;
+    ZamkniecieOpisow();
+    return lk::KodWyniku == 0;
+}
+
+}  // namespace vorin::device
+
+extern "C" uint8_t OdczytanieTypuUrzadzenia(void) {
+    using namespace vorin::device;
+    namespace lk = vorin::link;
+    namespace df = vorin::driverfiles;
+    VorinDeviceType& t = TypUrzadzenia();
+    if (!OdczytanieKoduTypu()) return 0;
+    if (WyszukanieOpisuWPliku()) {
+        IdentyfikacjaZPliku = 1;
+        WpiszTekst(t.sourceText,
+                   "identyfikator odczytany z urzadzenia i pliku " + SciezkaPlikuOpisow());
+    } else {
+        if (lk::KodWyniku != 0) return 0;
+        IdentyfikacjaZPliku = 0;
+        WpiszTekst(t.sourceText, "identyfikator odczytany z urzadzenia");
+        if (PrzelacznikLiczeniaPLU) {
+            uint32_t liczba = 0;
+            if (!UstalenieLiczbyPLU(liczba)) return 0;
+            t.pluCount = liczba;
+        } else {
+            t.pluCount = kNieliczone;
+        }
+    }
+    WpiszTekst(t.pluText, PrzelacznikLiczeniaPLU ? std::to_string(t.pluCount) : kNieliczoneTekst);
+    ZlozenieOpisu(t.description, t.modelName, t.pluText, t.generationText, t.versionText);
+
+    if (!IdentyfikacjaZPliku && !PrzelacznikOdczytuNumeru && !DopisanieOpisuDoPliku()) return 0;
+
+    // The identifier line keeps its second field (the multiplexer parameters).
+    std::string stara = df::headerLine(3);
+    std::string drugie;
+    if (const size_t tab = stara.find('\t'); tab != std::string::npos) {
+        drugie = stara.substr(tab + 1);
+        drugie = drugie.substr(0, drugie.find('\t'));
+    }
+    std::string linia = t.description;
+    if (t.sourceText[0]) linia += std::string(" (") + t.sourceText + ")";
+    if (!drugie.empty()) linia += '\t' + drugie;
+    // A header line holds 254 characters after its '#'.
+    if (linia.size() > df::kTextMax - 1) linia.resize(df::kTextMax - 1);
+    df::setHeaderLine(3, linia);
+
+    if (PlikWyjsciowyWlaczony() && !ZapisanoDoPlikuNaglowek(df::driverFileState().outputHandle))
+        lk::KodWyniku = kBladPlikuWyjsciowego;
+    return lk::KodWyniku == 0;
+}
