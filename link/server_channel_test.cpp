@@ -315,3 +315,27 @@ TEST_F(ServerChannel, SuspendClosesAndResumeReopensThePortOnce) {
     EXPECT_EQ(o.code, 0);
     EXPECT_EQ(count("answered ACK"), acks + 2) << ReadText(d / "sim.log");
 }
+
+// vorin-server as the server: its command reaches the driver, which answers
+// at its next request exchange; the tool prints the answer and exits 0.
+TEST_F(ServerChannel, VorinServerSendPrintsTheAnswer) {
+    TempFolder dir;
+    DriverProcess driver(message_, message_ + 1, dir, "--id 4545");
+    ASSERT_TRUE(driver.ready());
+    const std::string exe =
+        pf::programDirectory() + (kWindows ? "vorin-server.exe" : "vorin-server");
+    const fs::path out = dir.path() / "server.txt";
+    std::string cmd = "\"" + exe + "\" --message " + std::to_string(message_) +
+                      " --timeout 20000 send 4545 c > \"" + out.string() + "\" && echo done>> \"" +
+                      out.string() + "\"";
+    if (kWindows) cmd = "\"" + cmd + "\"";
+    std::thread server([cmd] { (void)std::system(cmd.c_str()); });
+    // The tool's post comes at a moment we do not know: exchanges until its answer.
+    for (int i = 0; i < 400 && ReadText(out).find("done") == std::string::npos; ++i) {
+        driver.Exchange();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    server.join();
+    EXPECT_NE(ReadText(out).find("driver 4545 C COUNTER"), std::string::npos) << ReadText(out);
+    EXPECT_NE(ReadText(out).find("done"), std::string::npos) << "exit status 0";
+}
