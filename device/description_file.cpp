@@ -131,11 +131,16 @@ bool DopisanieOpisuDoPliku() {
     bool zakonczona = true;
     if (OtwarcieWspolne(h, sciezka, 0)) {
         if (!Moje_feof(h)) {
+            // The flag belongs to the reader of the driver's input file too:
+            // it is borrowed here and put back.
             df::DriverFileState& st = df::driverFileState();
-            st.lastLineTerminated = true;
+            const bool flagaCzytnika = st.lastLineTerminated.exchange(true);
             char linia[df::kTextSize];
-            while (OdczytanoZPlikuLinie(h, linia)) {}
-            zakonczona = st.lastLineTerminated;
+            // An empty or over-long line also reads as "no line", so the end is
+            // the file's end; the bound only stops a handle that fails to move.
+            for (uint32_t n = 0; !Moje_feof(h) && n < (1u << 24); ++n)
+                OdczytanoZPlikuLinie(h, linia);
+            zakonczona = st.lastLineTerminated.exchange(flagaCzytnika);
         }
         ZamkniecieOpisow();
     }

@@ -191,13 +191,16 @@ TEST_F(Identification, RecordWithoutCountIsReadBackAsNotCounted) {
 }
 
 TEST_F(Identification, UnterminatedLastLineIsRepairedBeforeAppending) {
-    writeWhole(gPath,
-               ";printers met\r\n$OTHER00001\t01\t22\tMirto\t?????\tI\t05\tMirto I gen. ver. 05");
+    // The blank line ends no search for the last line.
+    writeWhole(
+        gPath,
+        ";printers met\r\n\r\n$OTHER00001\t01\t22\tMirto\t?????\tI\t05\tMirto I gen. ver. 05");
     ModelLine line(MakeProfile(22, 5, 0, "MIR12345678"));
     ASSERT_TRUE(OdczytanieTypuUrzadzenia());
-    EXPECT_EQ(File(),
-              ";printers met\r\n$OTHER00001\t01\t22\tMirto\t?????\tI\t05\tMirto I gen. ver. 05\r\n"
-              "$MIR12345678\txx\t22\tMirto\t?????\tI\t05\tMirto I gen. ver. 05\r\n");
+    EXPECT_EQ(
+        File(),
+        ";printers met\r\n\r\n$OTHER00001\t01\t22\tMirto\t?????\tI\t05\tMirto I gen. ver. 05\r\n"
+        "$MIR12345678\txx\t22\tMirto\t?????\tI\t05\tMirto I gen. ver. 05\r\n");
 }
 
 TEST_F(Identification, RefusedRecordsFailWith60) {

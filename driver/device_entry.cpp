@@ -1,5 +1,6 @@
 // The printer's entry in the device configuration file: port specification,
 // timeouts, identifier and multiplexer parameters, and header lines 1 and 3.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "driverfiles/records.h"
 #include "driverfiles/text.h"
 #include "link/link.h"
+#include "link/mux.h"
 #include "platform/local_time.h"
 #include "vorin/driver.h"
 
@@ -117,6 +119,9 @@ bool PoprawneParametryMUX2(const char* entry) {
     st.muxLineKind = kind;
     if (sub[1].size() != 8) return false;
     st.muxName = sub[1];
+    // The name is the code the multiplexer asks for (control bit 0x10) and
+    // that the code-change service starts from.
+    std::copy(sub[1].begin(), sub[1].end(), lk::KodMux.begin());
     std::uint32_t word = 0;
     if (!PoprawnaLiczbaTypuWord(sub[2].c_str(), &word)) return false;
     st.muxWord = word;

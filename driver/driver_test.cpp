@@ -15,6 +15,7 @@
 
 #include "device/device.h"
 #include "driver/driver_state.h"
+#include "link/mux.h"
 #include "driverfiles/records.h"
 #include "driverfiles/test_support.h"
 #include "link/link.h"
@@ -344,6 +345,7 @@ TEST_F(DriverRun, DeviceEntryLookup) {
     EXPECT_EQ(dr::State().muxName, "ABCDEFGH");
     EXPECT_EQ(lk::TimeoutZapisuMux, 9u);
     EXPECT_EQ(lk::LimitPowtorzenMux, 4);
+    EXPECT_EQ(std::string(lk::KodMux.begin(), lk::KodMux.end()), "ABCDEFGH");
     EXPECT_EQ(lookup(Lines({"$1\tCOM1:9600:MUX2:3\t3\tK\tX:ABCDEFGH:1:9:4"}), 1), 16);
     EXPECT_EQ(lookup(Lines({"$1\tCOM1:9600:MUX2:3\t3\tK\tP:ABCDEFG:1:9:4"}), 1), 16);
 }

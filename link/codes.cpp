@@ -1,19 +1,33 @@
 // Result codes, link state and the checksum.
 #include "link/link.h"
+#include "link/mux.h"
 
 #include <array>
 
 namespace vorin::link {
 
+namespace {
+
+// Every setting's default, in one place: the variables start from these and
+// UstawieniaDomyslneLacza puts them back.
+constexpr uint8_t kDomyslnyPort = 1;
+constexpr uint32_t kDomyslnaPredkosc = 9600;
+constexpr uint8_t kDomyslnaParzystosc = 2;  // even
+constexpr uint8_t kDomyslnyKanal = 1;
+constexpr uint32_t kDomyslnyTimeout = 3;  // seconds, both directions
+constexpr uint8_t kDomyslneCTS = 1;
+
+}  // namespace
+
 uint8_t KodWyniku = 0;
-uint8_t NumerPortu = 1;
-uint32_t Predkosc = 9600;
-uint8_t KodParzystosci = 2;
+uint8_t NumerPortu = kDomyslnyPort;
+uint32_t Predkosc = kDomyslnaPredkosc;
+uint8_t KodParzystosci = kDomyslnaParzystosc;
 uint8_t TrybMux = 0;
-uint8_t NumerKanalu = 1;
-uint32_t TimeoutZapisu = 3;
-uint32_t TimeoutOdczytu = 3;
-uint8_t UstawienieCTS = 1;
+uint8_t NumerKanalu = kDomyslnyKanal;
+uint32_t TimeoutZapisu = kDomyslnyTimeout;
+uint32_t TimeoutOdczytu = kDomyslnyTimeout;
+uint8_t UstawienieCTS = kDomyslneCTS;
 uint8_t PortOtwarty = 0;
 uint8_t BladPortu = 0;
 uint32_t SumaKontrolna = 0;
@@ -31,14 +45,14 @@ uint32_t LicznikRozkazow = 0;
 
 void UstawieniaDomyslneLacza() {
     KodWyniku = 0;
-    NumerPortu = 1;
-    Predkosc = 9600;
-    KodParzystosci = 2;
+    NumerPortu = kDomyslnyPort;
+    Predkosc = kDomyslnaPredkosc;
+    KodParzystosci = kDomyslnaParzystosc;
     TrybMux = 0;
-    NumerKanalu = 1;
-    TimeoutZapisu = 3;
-    TimeoutOdczytu = 3;
-    UstawienieCTS = 1;
+    NumerKanalu = kDomyslnyKanal;
+    TimeoutZapisu = kDomyslnyTimeout;
+    TimeoutOdczytu = kDomyslnyTimeout;
+    UstawienieCTS = kDomyslneCTS;
     PortOtwarty = 0;
     BladPortu = 0;
     SumaKontrolna = 0;
@@ -53,6 +67,7 @@ void UstawieniaDomyslneLacza() {
     LimitPowtorzenMux = 0;
     KodTypuUrzadzenia = 0;
     LicznikRozkazow = 0;
+    UstawieniaDomyslneMux();
 }
 
 uint8_t KodBledu(uint8_t numerBledu) {

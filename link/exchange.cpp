@@ -1,44 +1,22 @@
 // The frame exchange with the printer and the request exchange around it.
+#include "link/commands.h"
 #include "link/link.h"
+#include "link/mux.h"
 
 namespace vorin::link {
 
 namespace {
 
-constexpr uint8_t ESC = 0x1B;
-constexpr uint8_t ACK = 0x06;
-constexpr uint8_t NAK = 0x15;
-constexpr uint8_t KONIEC_REKORDOW = 0xFF;
-
 KanalSerwera gKanalSerwera{};
 bool gKanalSerweraWlaczony = false;
 TransportMux gTransportMux{};
-bool gTransportMuxJest = false;
+bool gInnyTransportMux = false;  // a test's transport instead of the built-in one
 
-bool PrzezMultiplekser() { return TrybMux == 2; }
-
-bool PotwierdzenieNieSprawdzane(uint8_t rozkaz) {
-    switch (rozkaz) {
-    case 0x90:
-    case 0x94:
-    case 0x95:
-    case 0x96:
-    case 0x9B:
-    case 0x9D:
-    case 0x9F: return true;
-    default: return false;
-    }
+const TransportMux& Transport() {
+    return gInnyTransportMux ? gTransportMux : WbudowanyTransportMux();
 }
 
-bool StatusNieSprawdzany(uint8_t rozkaz) {
-    switch (rozkaz) {
-    case 0x11:
-    case 0x31:
-    case 0x72:
-    case 0xF9: return true;
-    default: return false;
-    }
-}
+bool PrzezMultiplekser() { return TrybMux == kTrybRamekMux; }
 
 // The status bytes the printer uses for its own errors; each becomes 100 + s.
 bool StatusDrukarki(uint8_t s) {
@@ -57,7 +35,7 @@ bool WyslijBajt(uint8_t bajt) {
 // false when none came; KodWyniku then says why.
 bool OdbierzBajt(uint8_t& bajt) {
     if (PrzezMultiplekser()) {
-        if (gTransportMuxJest && gTransportMux.BajtOdpowiedzi(&bajt)) return true;
+        if (Transport().BajtOdpowiedzi(&bajt)) return true;
         if (KodWyniku == 0) KodWyniku = Kod::KoniecDanychMux;
         return false;
     }
@@ -76,7 +54,7 @@ bool CzytajOdpowiedz(unsigned ile, uint8_t dlugoscRekordu) {
         uint8_t bajt = 0;
         if (!OdbierzBajt(bajt)) return false;
         ObszarOdpowiedzi[pozycja] = bajt;
-        if (dlugoscRekordu != 0 && bajt == KONIEC_REKORDOW && pozycja % dlugoscRekordu == 1) break;
+        if (dlugoscRekordu != 0 && bajt == kKoniecRekordow && pozycja % dlugoscRekordu == 1) break;
     }
     return true;
 }
@@ -84,14 +62,124 @@ bool CzytajOdpowiedz(unsigned ile, uint8_t dlugoscRekordu) {
 uint8_t KodPotwierdzenia(uint8_t trybPrefiksu, uint8_t bajt) {
     if (trybPrefiksu == Prefiks::Rozkaz) {
         switch (bajt) {
-        case 0x01: return Kod::Odpowiedz01;
-        case NAK: return Kod::OdpowiedzNAK;
-        case 0x65: return Kod::Odpowiedz65;
-        case 0xC8: return Kod::OdpowiedzC8;
+        case kPotwierdzenie01: return Kod::Odpowiedz01;
+        case kNak: return Kod::OdpowiedzNAK;
+        case kPotwierdzenie65: return Kod::Odpowiedz65;
+        case kPotwierdzenieC8: return Kod::OdpowiedzC8;
         default: return Kod::NiepoprawnaOdpowiedz;
         }
     }
-    return bajt == NAK ? Kod::OdpowiedzNAK : Kod::NiepoprawnaOdpowiedz;
+    return bajt == kNak ? Kod::OdpowiedzNAK : Kod::NiepoprawnaOdpowiedz;
+}
+
+// One request as the exchange's phases see it.
+struct Rozkaz {
+    uint8_t trybPrefiksu;
+    uint8_t rozkaz;
+    uint8_t dlugoscPotwierdzenia;
+    uint8_t dlugoscTresci;
+    uint8_t dlugoscStatusu;
+    uint8_t dlugoscRekordu;
+};
+
+// ESC and the command byte, unless the request continues the previous one.
+bool NadaniePrefiksu(const Rozkaz& r) {
+    if (r.trybPrefiksu == Prefiks::Kontynuacja) return true;
+    if (WyslijBajt(kEsc) && WyslijBajt(r.rozkaz)) return true;
+    KodWyniku = Kod::TimeoutNadawania;
+    return false;
+}
+
+// Mode 2: the whole request goes out in one multiplexer frame, and the phases
+// below read the answer frame's payload.
+bool ZadanieMux(const Rozkaz& r) {
+    if (!PrzezMultiplekser()) return true;
+    if (Transport().Zadanie(r.trybPrefiksu, r.rozkaz, r.dlugoscPotwierdzenia, r.dlugoscTresci,
+                            r.dlugoscStatusu, r.dlugoscRekordu))
+        return true;
+    if (KodWyniku == 0) KodWyniku = Kod::ZapisRamkiMux;
+    return false;
+}
+
+// The acknowledgement, then the answer bytes that come before the body.
+bool FazaPotwierdzenia(const Rozkaz& r) {
+    if (r.dlugoscPotwierdzenia == 0) return true;
+    uint8_t potwierdzenie = 0;
+    if (!OdbierzBajt(potwierdzenie)) return false;
+    ObszarOdpowiedzi[1] = potwierdzenie;
+    if (!PotwierdzenieNieSprawdzane(r.rozkaz) && potwierdzenie != kAck) {
+        KodWyniku = KodPotwierdzenia(r.trybPrefiksu, potwierdzenie);
+        return false;
+    }
+    if (r.dlugoscPotwierdzenia >= 2)
+        return CzytajOdpowiedz(r.dlugoscPotwierdzenia - 1u, r.dlugoscRekordu);
+    return true;
+}
+
+bool NadanieTresci(const Rozkaz& r) {
+    for (unsigned pozycja = 1; pozycja <= r.dlugoscTresci; ++pozycja) {
+        if (!WyslijBajt(ObszarNadawania[pozycja])) {
+            KodWyniku = Kod::TimeoutNadawania;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Commands whose status byte is a tag: the tag is kept aside, the status
+// counts as 0, and the number of answer bytes after it may change. false for
+// a tag the description command does not know (KodWyniku set).
+bool ZnacznikStatusu(const Rozkaz& r, uint8_t& status, unsigned& dalszeBajty) {
+    if (r.rozkaz == kRozkazOpisu) {
+        switch (status) {
+        case 0xFA:
+            dalszeBajty = (KodTypuUrzadzenia == kTypKrotkiegoOpisu1 ||
+                           KodTypuUrzadzenia == kTypKrotkiegoOpisu2)
+                              ? 38
+                              : 42;
+            break;
+        case 0xFB: dalszeBajty = 17; break;
+        case 0xFC: dalszeBajty = 8; break;
+        case 0xFD:
+        case 0xFE: dalszeBajty = 0; break;
+        default: KodWyniku = Kod::NiepoprawnaOdpowiedz; return false;
+        }
+    }
+    if (StatusJestZnacznikiem(r.rozkaz)) {
+        ZnacznikOdpowiedzi = status;
+        ObszarOdpowiedzi[1] = 0;
+        status = 0;
+    } else if (r.rozkaz == kRozkazStatusuACK && status == kAck) {
+        ObszarOdpowiedzi[1] = 0;
+        status = 0;
+    }
+    return true;
+}
+
+// A status the printer refused the request with.
+void StatusBledu(uint8_t status) {
+    KodWyniku =
+        StatusDrukarki(status) ? static_cast<uint8_t>(100u + status) : Kod::NiepoprawnaOdpowiedz;
+    // Status 122 carries two more bytes on a direct line; the multiplexer
+    // does not forward them.
+    if (KodWyniku != Kod::Status122 || PrzezMultiplekser()) return;
+    uint8_t bajt = 0;
+    if (!OdbierzBajt(bajt)) return;
+    ObszarOdpowiedzi[1] = bajt;
+    if (!OdbierzBajt(bajt)) return;
+    ObszarOdpowiedzi[2] = bajt;
+}
+
+// The status byte, then the answer bytes that come after the body.
+void FazaStatusu(const Rozkaz& r) {
+    if (r.dlugoscStatusu == 0) return;
+    uint8_t status = 0;
+    if (!OdbierzBajt(status)) return;
+    ObszarOdpowiedzi[1] = status;
+    unsigned dalszeBajty = r.dlugoscStatusu - 1u;
+    if (!ZnacznikStatusu(r, status, dalszeBajty)) return;
+    if (!StatusNieSprawdzany(r.rozkaz) && status != 0) return StatusBledu(status);
+    if (dalszeBajty >= 1) CzytajOdpowiedz(dalszeBajty, r.dlugoscRekordu);
 }
 
 }  // namespace
@@ -131,100 +219,18 @@ uint8_t DlugoscRekordu(uint8_t rozkaz, uint8_t dlugoscPotwierdzenia, uint8_t dlu
 
 void WymianaRamki(uint8_t trybPrefiksu, uint8_t rozkaz, uint8_t dlugoscPotwierdzenia,
                   uint8_t dlugoscTresci, uint8_t dlugoscStatusu) {
-    const uint8_t dlugoscRekordu =
-        DlugoscRekordu(rozkaz, dlugoscPotwierdzenia, dlugoscTresci, dlugoscStatusu);
+    const Rozkaz r{trybPrefiksu,
+                   rozkaz,
+                   dlugoscPotwierdzenia,
+                   dlugoscTresci,
+                   dlugoscStatusu,
+                   DlugoscRekordu(rozkaz, dlugoscPotwierdzenia, dlugoscTresci, dlugoscStatusu)};
 
     // Whatever the printer sent after the previous exchange ended is stale.
     CzyszczeniePortu();
 
-    if (trybPrefiksu != Prefiks::Kontynuacja) {
-        if (!WyslijBajt(ESC) || !WyslijBajt(rozkaz)) {
-            KodWyniku = Kod::TimeoutNadawania;
-            return;
-        }
-    }
-
-    if (PrzezMultiplekser()) {
-        if (!gTransportMuxJest) {
-            KodWyniku = Kod::ZapisRamkiMux;
-            return;
-        }
-        if (!gTransportMux.Zadanie(trybPrefiksu, rozkaz, dlugoscPotwierdzenia, dlugoscTresci,
-                                   dlugoscStatusu, dlugoscRekordu)) {
-            if (KodWyniku == 0) KodWyniku = Kod::ZapisRamkiMux;
-            return;
-        }
-    }
-
-    // Acknowledgement phase.
-    if (dlugoscPotwierdzenia >= 1) {
-        uint8_t potwierdzenie = 0;
-        if (!OdbierzBajt(potwierdzenie)) return;
-        ObszarOdpowiedzi[1] = potwierdzenie;
-        if (!PotwierdzenieNieSprawdzane(rozkaz) && potwierdzenie != ACK) {
-            KodWyniku = KodPotwierdzenia(trybPrefiksu, potwierdzenie);
-            return;
-        }
-        if (dlugoscPotwierdzenia >= 2 &&
-            !CzytajOdpowiedz(dlugoscPotwierdzenia - 1u, dlugoscRekordu))
-            return;
-    }
-
-    // Body.
-    for (unsigned pozycja = 1; pozycja <= dlugoscTresci; ++pozycja) {
-        if (!WyslijBajt(ObszarNadawania[pozycja])) {
-            KodWyniku = Kod::TimeoutNadawania;
-            return;
-        }
-    }
-
-    // Status phase.
-    if (dlugoscStatusu == 0) return;
-    uint8_t status = 0;
-    if (!OdbierzBajt(status)) return;
-    ObszarOdpowiedzi[1] = status;
-    unsigned dalszeBajty = dlugoscStatusu - 1u;
-
-    if (rozkaz == 0xE5) {
-        // The status byte says which description follows and how long it is.
-        switch (status) {
-        case 0xFA:
-            dalszeBajty = (KodTypuUrzadzenia == 0x18 || KodTypuUrzadzenia == 0x1B) ? 38 : 42;
-            break;
-        case 0xFB: dalszeBajty = 17; break;
-        case 0xFC: dalszeBajty = 8; break;
-        case 0xFD:
-        case 0xFE: dalszeBajty = 0; break;
-        default: KodWyniku = Kod::NiepoprawnaOdpowiedz; return;
-        }
-        ZnacznikOdpowiedzi = status;
-        ObszarOdpowiedzi[1] = 0;
-        status = 0;
-    } else if (rozkaz == 0x9A || rozkaz == 0xFC) {
-        ZnacznikOdpowiedzi = status;
-        ObszarOdpowiedzi[1] = 0;
-        status = 0;
-    } else if (rozkaz == 0xA0 && status == ACK) {
-        ObszarOdpowiedzi[1] = 0;
-        status = 0;
-    }
-
-    if (!StatusNieSprawdzany(rozkaz) && status != 0) {
-        KodWyniku = StatusDrukarki(status) ? static_cast<uint8_t>(100u + status)
-                                           : Kod::NiepoprawnaOdpowiedz;
-        // Status 122 carries two more bytes on a direct line; the multiplexer
-        // does not forward them.
-        if (KodWyniku == Kod::Status122 && !PrzezMultiplekser()) {
-            uint8_t bajt = 0;
-            if (!OdbierzBajt(bajt)) return;
-            ObszarOdpowiedzi[1] = bajt;
-            if (!OdbierzBajt(bajt)) return;
-            ObszarOdpowiedzi[2] = bajt;
-        }
-        return;
-    }
-
-    if (dalszeBajty >= 1) CzytajOdpowiedz(dalszeBajty, dlugoscRekordu);
+    if (!NadaniePrefiksu(r) || !ZadanieMux(r) || !FazaPotwierdzenia(r) || !NadanieTresci(r)) return;
+    FazaStatusu(r);
 }
 
 void WykonanieRozkazu(uint8_t rozkaz, uint8_t dlugoscPotwierdzenia, uint8_t dlugoscTresci,
@@ -244,9 +250,9 @@ void UstawKanalSerwera(const KanalSerwera* kanal) {
 }
 
 void UstawTransportMux(const TransportMux* transport) {
-    gTransportMuxJest = transport != nullptr && transport->Zadanie != nullptr &&
+    gInnyTransportMux = transport != nullptr && transport->Zadanie != nullptr &&
                         transport->BajtOdpowiedzi != nullptr;
-    gTransportMux = gTransportMuxJest ? *transport : TransportMux{};
+    gTransportMux = gInnyTransportMux ? *transport : TransportMux{};
 }
 
 }  // namespace vorin::link

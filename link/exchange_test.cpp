@@ -521,14 +521,6 @@ bool Bajt(uint8_t* b) {
 }
 }  // namespace mux
 
-TEST_F(Wymiana, MultiplexerModeWithoutTransportSendsNothing) {
-    TrybMux = 2;
-    WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 5, 1);
-    EXPECT_EQ(KodWyniku, 32);
-    EXPECT_TRUE(drukarka.Zapisane().empty());
-    EXPECT_EQ(drukarka.Odczyty(), 0u);
-}
-
 TEST_F(Wymiana, MultiplexerModeReadsThePayloadAndWritesNothingItself) {
     const TransportMux transport{mux::Zadanie, mux::Bajt};
     UstawTransportMux(&transport);

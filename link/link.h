@@ -212,7 +212,7 @@ struct TransportMux {
     // Next payload byte into *bajt. false past the end (KodWyniku set, 45).
     bool (*BajtOdpowiedzi)(uint8_t* bajt);
 };
-// nullptr: none; an exchange in mode 2 then fails with 32 (no frame can go out).
+// nullptr: the built-in frame transport of link/mux.h (the default).
 void UstawTransportMux(const TransportMux* transport);
 
 }  // namespace vorin::link

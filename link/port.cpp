@@ -1,5 +1,6 @@
 // Binding of the link settings to the serial port, channel selection and the
 // line check.
+#include "link/commands.h"
 #include "link/link.h"
 #include "link/port_ops.h"
 
@@ -22,9 +23,11 @@ uint16_t Sekundy(uint32_t sekundy) {
     return static_cast<uint16_t>(std::min<uint32_t>(sekundy, 0xFFFF));
 }
 
-uint16_t TimeoutZapisuPortu() { return Sekundy(TrybMux == 2 ? TimeoutZapisuMux : TimeoutZapisu); }
+uint16_t TimeoutZapisuPortu() {
+    return Sekundy(TrybMux == kTrybRamekMux ? TimeoutZapisuMux : TimeoutZapisu);
+}
 uint16_t TimeoutOdczytuPortu() {
-    return Sekundy(TrybMux == 2 ? TimeoutOdczytuMux : TimeoutOdczytu);
+    return Sekundy(TrybMux == kTrybRamekMux ? TimeoutOdczytuMux : TimeoutOdczytu);
 }
 
 // Opens NumerPortu at `predkosc` with parity; no channel selection.

@@ -6,11 +6,17 @@
 // tty, the caller's cancel event and this device's abort event, so a purge
 // with abort flags, a cancel or a close ends it at once.
 //
-// Known limits, documented for users: output is accepted by the kernel's
-// queue, so a write held back by CTS flow control times out only once that
-// queue is full; comm events are found by sampling the modem lines and the
-// line error counters every 50 ms (a pseudo-terminal has neither, so it never
-// reports an event); the buffer sizes are the kernel's own.
+// A write counts as done only once its bytes have left the driver's output
+// queue (TIOCOUTQ), within the write timeout; what is still queued when that
+// ends is dropped. So ClearPort never discards a byte that was reported sent,
+// and a line that CTS holds ends the write with a write timeout, as on
+// Windows. (A pseudo-terminal has no output queue: there a write is done at
+// once.)
+//
+// Known limits, documented for users: comm events are found by sampling the
+// modem lines and the line error counters every 50 ms (a pseudo-terminal has
+// neither, so it never reports an event); the buffer sizes are the kernel's
+// own.
 #include "platform/serial_device.h"
 
 #include <fcntl.h>
@@ -23,6 +29,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -50,6 +57,22 @@ constexpr BaudCode kBauds[] = {
     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
     {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000},
+};
+
+// Sets a transfer's "waiting for completion" flag for as long as it lives.
+class WaitFlag {
+public:
+    explicit WaitFlag(std::atomic<uint8_t>* flag) : flag_(flag) {
+        if (flag_) flag_->store(1);
+    }
+    ~WaitFlag() {
+        if (flag_) flag_->store(0);
+    }
+    WaitFlag(const WaitFlag&) = delete;
+    WaitFlag& operator=(const WaitFlag&) = delete;
+
+private:
+    std::atomic<uint8_t>* flag_;
 };
 
 bool IsPtySlave(int fd) {
@@ -194,6 +217,9 @@ public:
                 return FailWithErrno(e);
         }
         abortOnError_ = s.abortOnError;
+        // Start, data, parity and stop bits of one character on the wire.
+        const uint64_t bits = 1u + s.byteSize + (s.parity != 0 ? 1u : 0u) + (s.stopBits ? 2u : 1u);
+        charTimeNs_.store(bits * 1000000000u / s.baudRate);
         if (s.dtrControl == 0) ModemBits(TIOCMBIC, TIOCM_DTR);
         if (s.rtsControl == 0 && !s.outxCtsFlow) ModemBits(TIOCMBIC, TIOCM_RTS);
         SetLastError(kErrSuccess);
@@ -280,6 +306,8 @@ public:
                          std::atomic<uint8_t>* waiting) override {
         CommTimeouts t;
         GetTimeouts(t);
+        const uint64_t limit = uint64_t(t.writeTotalMultiplier) * count + t.writeTotalConstant;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
         const uint64_t gen = txAbortGen_.load();
         abortTx_->Reset();
         uint32_t done = 0;
@@ -287,12 +315,12 @@ public:
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             return {TransferOutcome::Failed, 0, FailWithErrno()};
         if (n > 0) done = static_cast<uint32_t>(n);
-        if (done == count) return {TransferOutcome::CompletedAtOnce, done, 0};
-
-        const uint64_t limit = uint64_t(t.writeTotalMultiplier) * count + t.writeTotalConstant;
-        return Pending(
-            POLLOUT, limit, limit == 0, cancel, *abortTx_, txAbortGen_, gen, waiting, done,
-            [&]() -> ssize_t { return ::write(fd_, data + done, count - done); }, count);
+        TransferResult r{TransferOutcome::CompletedAtOnce, done, 0};
+        if (done != count)
+            r = Pending(
+                POLLOUT, limit, limit == 0, cancel, *abortTx_, txAbortGen_, gen, waiting, done,
+                [&]() -> ssize_t { return ::write(fd_, data + done, count - done); }, count);
+        return AwaitSent(r, count, deadline, limit == 0, cancel, gen, waiting);
     }
 
     TransferResult Read(uint8_t* data, uint32_t count, Event* cancel,
@@ -380,6 +408,64 @@ private:
         return ev;
     }
 
+    // Bytes written but not yet sent; 0 when the device cannot tell.
+    uint32_t Queued() {
+        int queued = 0;
+        return ::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<uint32_t>(queued)
+                                                                  : 0;
+    }
+
+    // The end of a write: it is done once its bytes have left the output
+    // queue. A whole write waits for that until `deadline`, a cancel or an
+    // aborting purge; whatever is still queued then is dropped and not
+    // counted, so no byte reported as unsent goes out later and none reported
+    // as sent is still waiting to be discarded.
+    TransferResult AwaitSent(TransferResult r, uint32_t count, Clock::time_point deadline,
+                             bool infinite, Event* cancel, uint64_t gen,
+                             std::atomic<uint8_t>* waiting) {
+        if (r.bytes == 0) return r;
+        uint32_t queued = Queued();
+        if (queued == 0) return r;
+        const bool whole = (r.outcome == TransferOutcome::CompletedAtOnce ||
+                            r.outcome == TransferOutcome::Completed) &&
+                           r.bytes == count;
+        if (whole) {
+            WaitFlag flag(waiting);
+            r.outcome = TransferOutcome::Completed;
+            pollfd fds[2] = {{EventFd(*abortTx_), POLLIN, 0}, {-1, POLLIN, 0}};
+            if (cancel) fds[1].fd = EventFd(*cancel);
+            while (queued != 0) {
+                const auto now = Clock::now();
+                if (!infinite && now >= deadline) break;  // the write timeout expired
+                // About the time the queue needs to go out, then look again.
+                auto pause = std::chrono::nanoseconds(charTimeNs_.load() * queued);
+                pause = std::max<std::chrono::nanoseconds>(pause, std::chrono::microseconds(100));
+                if (!infinite) pause = std::min<std::chrono::nanoseconds>(pause, deadline - now);
+                const timespec ts{static_cast<time_t>(pause.count() / 1000000000),
+                                  static_cast<long>(pause.count() % 1000000000)};
+                const int p = ::ppoll(fds, cancel ? 2 : 1, &ts, nullptr);
+                if (p < 0 && errno != EINTR) {
+                    r = {TransferOutcome::WaitFailed, r.bytes, FailWithErrno()};
+                    break;
+                }
+                if (txAbortGen_.load() != gen) {
+                    r = {TransferOutcome::CompletionFailed, r.bytes, kErrOperationAborted};
+                    break;
+                }
+                if (p > 0 && (fds[0].revents & POLLIN)) abortTx_->Reset();  // an earlier abort's
+                if (p > 0 && cancel && (fds[1].revents & POLLIN)) {
+                    r = {TransferOutcome::Cancelled, r.bytes, kErrOperationAborted};
+                    break;
+                }
+                queued = Queued();
+            }
+            if (queued == 0) return r;
+        }
+        ::tcflush(fd_, TCOFLUSH);
+        r.bytes -= std::min(queued, r.bytes);
+        return r;
+    }
+
     TransferResult LineGone(TransferOutcome outcome, uint32_t done) {
         // End of file on a tty: the other end hung up or the adapter was
         // pulled. Never "no byte yet", or a caller would spin on it.
@@ -392,15 +478,7 @@ private:
                            Event& abort, std::atomic<uint64_t>& abortGen, uint64_t gen,
                            std::atomic<uint8_t>* waiting, uint32_t& done, Step step,
                            uint32_t count) {
-        struct WaitFlag {
-            std::atomic<uint8_t>* flag;
-            explicit WaitFlag(std::atomic<uint8_t>* f) : flag(f) {
-                if (flag) flag->store(1);
-            }
-            ~WaitFlag() {
-                if (flag) flag->store(0);
-            }
-        } flag(waiting);
+        WaitFlag flag(waiting);
 
         const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
         pollfd fds[3] = {{fd_, direction, 0}, {EventFd(abort), POLLIN, 0}, {-1, POLLIN, 0}};
@@ -447,6 +525,7 @@ private:
     std::atomic<uint64_t> txAbortGen_{0};
     std::atomic<uint64_t> rxAbortGen_{0};
     std::atomic<uint32_t> commMask_{0};
+    std::atomic<uint64_t> charTimeNs_{uint64_t{1000000000} * 10 / 9600};  // until the line is set
     bool abortOnError_ = false;
 
     std::mutex mutex_;  // timeouts and counters: set by the caller, read by the workers

@@ -413,6 +413,7 @@ TEST_F(SerialDeviceTest, CancelEventEndsAPendingWrite) {
 }
 
 TEST_F(SerialDeviceTest, ModemLinesOfAPseudoTerminalFailWithACode) {
+    if (line_->HasModemLines()) GTEST_SKIP() << "this line has modem lines";
     auto device = OpenLibraryEnd();
     ASSERT_NE(device, nullptr);
     uint32_t ms = 0xFFFF;
@@ -457,6 +458,7 @@ TEST_F(SerialDeviceTest, CommEventWaitEndsOnStop) {
 }
 
 TEST_F(SerialDeviceTest, HangUpEndsAPendingReadWithoutData) {
+    if (!line_->CanHangUp()) GTEST_SKIP() << "the far end of this line cannot be hung up";
     auto device = OpenLibraryEnd(ReadTimeouts(0, 0, 0));
     ASSERT_NE(device, nullptr);
     auto cancel = Event::Create(false);

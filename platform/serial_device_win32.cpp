@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/errors.h"
@@ -284,7 +285,11 @@ public:
             return result;
         }
         const int32_t waitError = r == WAIT_OBJECT_0 ? 0 : FailureCode();
-        // The request must be over before `ov` and `mask` leave scope.
+        // The request must be over before `ov` and `mask` leave scope. An
+        // empty mask ends a pending wait in every serial driver; some USB and
+        // virtual COM drivers ignore the cancellation of this request, which
+        // alone would then never let the wait below return.
+        ::SetCommMask(handle_, 0);
         ::CancelIoEx(handle_, &ov);
         ::GetOverlappedResult(handle_, &ov, &ignored, TRUE);
         if (r == WAIT_OBJECT_0) {
@@ -303,106 +308,118 @@ private:
                t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
     }
 
+    // One overlapped transfer, phase by phase: start it, wait for it, then
+    // either take its result or abort it.
     TransferResult Transfer(bool write, uint8_t* data, uint32_t count, Event* cancel,
                             std::atomic<uint8_t>* waiting) {
-        TransferResult result;
         HANDLE cancelHandle = nullptr;
-        if (cancel != nullptr) {
-            cancelHandle = win32::EventHandle(*cancel);
-            if (cancelHandle == nullptr) {
-                ::SetLastError(ERROR_INVALID_HANDLE);
-                result.outcome = TransferOutcome::Failed;
-                result.error = ERROR_INVALID_HANDLE;
-                return result;
-            }
+        if (cancel != nullptr && (cancelHandle = win32::EventHandle(*cancel)) == nullptr) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return {TransferOutcome::Failed, 0, ERROR_INVALID_HANDLE};
         }
         OverlapEvent event;
         if (event.get() == nullptr) {
-            result.outcome = TransferOutcome::SetupFailed;
-            result.error = FailureCode();
-            return result;
+            return {TransferOutcome::SetupFailed, 0, FailureCode()};
         }
         OVERLAPPED ov{};
         ov.hEvent = event.get();
+        if (std::optional<TransferResult> ended = Start(write, data, count, ov)) {
+            return *ended;
+        }
+        // Registered so that an aborting Purge can reach it; unregistered
+        // before `ov` goes out of scope.
+        PendingTransfer registration(*this, write ? pendingWrite_ : pendingRead_, &ov);
+        int32_t waitError = 0;
+        const DWORD r = AwaitCompletion(ov.hEvent, cancelHandle, waiting, waitError);
+        if (r == WAIT_OBJECT_0) {
+            return Finish(ov);
+        }
+        return Abort(ov, r == WAIT_OBJECT_0 + 1, waitError);
+    }
+
+    // Issues the request. A result when it ended at once (done or refused);
+    // nothing when it is pending.
+    std::optional<TransferResult> Start(bool write, uint8_t* data, uint32_t count, OVERLAPPED& ov) {
         DWORD moved = 0;
         const BOOL done = write ? ::WriteFile(handle_, data, count, &moved, &ov)
                                 : ::ReadFile(handle_, data, count, &moved, &ov);
         if (done) {
-            result.outcome = TransferOutcome::CompletedAtOnce;
-            result.bytes = moved;
-            return result;
+            return TransferResult{TransferOutcome::CompletedAtOnce, moved, 0};
         }
         if (::GetLastError() != ERROR_IO_PENDING) {
-            result.outcome = TransferOutcome::Failed;
-            result.error = FailureCode();
-            return result;
+            return TransferResult{TransferOutcome::Failed, 0, FailureCode()};
         }
+        return std::nullopt;
+    }
 
-        // Registered so that an aborting Purge can reach it; unregistered
-        // before `ov` goes out of scope.
-        OVERLAPPED*& slot = write ? pendingWrite_ : pendingRead_;
-        struct Registration {
-            std::mutex& mutex;
-            OVERLAPPED*& slot;
-            Registration(std::mutex& m, OVERLAPPED*& s, OVERLAPPED* ov) : mutex(m), slot(s) {
-                std::lock_guard lock(mutex);
-                slot = ov;
-            }
-            ~Registration() {
-                std::lock_guard lock(mutex);
-                slot = nullptr;
-            }
-        } registration(pendingMutex_, slot, &ov);
-
+    // Waits for the request to complete or the cancel event; the waiting
+    // flag is up meanwhile.
+    static DWORD AwaitCompletion(HANDLE done, HANDLE cancel, std::atomic<uint8_t>* waiting,
+                                 int32_t& waitError) {
         if (waiting != nullptr) {
             waiting->store(1);
         }
-        HANDLE handles[2] = {ov.hEvent, cancelHandle};
+        HANDLE handles[2] = {done, cancel};
         const DWORD r =
-            ::WaitForMultipleObjects(cancelHandle != nullptr ? 2 : 1, handles, FALSE, INFINITE);
-        const int32_t waitError = r == WAIT_FAILED ? FailureCode() : 0;
+            ::WaitForMultipleObjects(cancel != nullptr ? 2 : 1, handles, FALSE, INFINITE);
+        waitError = r == WAIT_FAILED ? FailureCode() : 0;
         if (waiting != nullptr) {
             waiting->store(0);
         }
-
-        if (r == WAIT_OBJECT_0) {
-            if (::GetOverlappedResult(handle_, &ov, &moved, TRUE)) {
-                result.outcome = TransferOutcome::Completed;
-                result.bytes = moved;
-                return result;
-            }
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_TIMEOUT) {
-                // Wine ends a read whose comm timeout expired this way, where
-                // Windows completes it with a short count.
-                ::SetLastError(0);
-                result.outcome = TransferOutcome::Completed;
-                result.bytes = moved;
-                return result;
-            }
-            result.outcome = TransferOutcome::CompletionFailed;
-            result.error = FailureCode();
-            return result;
-        }
-
-        // Cancelled or the wait failed: abort the request and wait until the
-        // system no longer uses `ov` and the buffer before they go away. What
-        // it moved before the abort is reported, so no byte goes unnoticed.
-        ::CancelIoEx(handle_, &ov);
-        moved = 0;
-        ::GetOverlappedResult(handle_, &ov, &moved, TRUE);
-        result.bytes = moved;
-        if (r == WAIT_OBJECT_0 + 1) {
-            ::SetLastError(ERROR_OPERATION_ABORTED);
-            result.outcome = TransferOutcome::Cancelled;
-            result.error = ERROR_OPERATION_ABORTED;
-        } else {
-            ::SetLastError(static_cast<DWORD>(waitError != 0 ? waitError : ERROR_GEN_FAILURE));
-            result.outcome = TransferOutcome::WaitFailed;
-            result.error = waitError != 0 ? waitError : ERROR_GEN_FAILURE;
-        }
-        return result;
+        return r;
     }
+
+    // The completed request's result. A comm timeout that expired is a
+    // completion with a short count: Windows ends it that way, Wine with
+    // ERROR_TIMEOUT, some drivers with ERROR_SEM_TIMEOUT.
+    TransferResult Finish(OVERLAPPED& ov) {
+        DWORD moved = 0;
+        if (::GetOverlappedResult(handle_, &ov, &moved, TRUE)) {
+            return {TransferOutcome::Completed, moved, 0};
+        }
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_TIMEOUT || error == ERROR_SEM_TIMEOUT) {
+            ::SetLastError(0);
+            return {TransferOutcome::Completed, moved, 0};
+        }
+        return {TransferOutcome::CompletionFailed, 0, FailureCode()};
+    }
+
+    // Cancelled or the wait failed: abort the request and wait until the
+    // system no longer uses `ov` and the buffer before they go away. What it
+    // moved before the abort is reported, so no byte goes unnoticed.
+    TransferResult Abort(OVERLAPPED& ov, bool cancelled, int32_t waitError) {
+        ::CancelIoEx(handle_, &ov);
+        DWORD moved = 0;
+        ::GetOverlappedResult(handle_, &ov, &moved, TRUE);
+        if (cancelled) {
+            ::SetLastError(ERROR_OPERATION_ABORTED);
+            return {TransferOutcome::Cancelled, moved, ERROR_OPERATION_ABORTED};
+        }
+        const int32_t error = waitError != 0 ? waitError : ERROR_GEN_FAILURE;
+        ::SetLastError(static_cast<DWORD>(error));
+        return {TransferOutcome::WaitFailed, moved, error};
+    }
+
+    // A transfer in flight, known to Purge for as long as this lives.
+    class PendingTransfer {
+    public:
+        PendingTransfer(Win32SerialDevice& device, OVERLAPPED*& slot, OVERLAPPED* ov)
+            : device_(device), slot_(slot) {
+            std::lock_guard lock(device_.pendingMutex_);
+            slot_ = ov;
+        }
+        ~PendingTransfer() {
+            std::lock_guard lock(device_.pendingMutex_);
+            slot_ = nullptr;
+        }
+        PendingTransfer(const PendingTransfer&) = delete;
+        PendingTransfer& operator=(const PendingTransfer&) = delete;
+
+    private:
+        Win32SerialDevice& device_;
+        OVERLAPPED*& slot_;
+    };
 
     HANDLE handle_;
     std::atomic<uint32_t> heldErrors_{0};

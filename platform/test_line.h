@@ -32,6 +32,13 @@ public:
     // Hangs up the peer end: the library's end sees the line gone.
     virtual void HangUp() = 0;
 
+    // What this line can do, asked of the line itself, so that a test that
+    // needs one of these skips (with the reason) where the line cannot:
+    // a pseudo-terminal has no modem lines; a real null-modem pair has them,
+    // and its far end cannot be hung up so that the near end sees it.
+    virtual bool HasModemLines() = 0;
+    virtual bool CanHangUp() = 0;
+
 protected:
     TestLine() = default;
 };

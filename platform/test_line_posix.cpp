@@ -76,6 +76,9 @@ public:
         master_ = -1;
     }
 
+    bool HasModemLines() override { return false; }  // a pseudo-terminal never has them
+    bool CanHangUp() override { return true; }
+
 private:
     int master_;
     int slave_;  // kept open so the line survives the library closing its end

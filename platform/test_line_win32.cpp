@@ -184,6 +184,16 @@ public:
         while (FileExists(request) && Clock::now() < deadline) ::Sleep(20);
     }
 
+    // The peer end's modem status answers for the pair: a null-modem cable
+    // has the lines on both ends, a pseudo-terminal behind Wine on neither.
+    bool HasModemLines() override {
+        uint32_t ms = 0;
+        return peer_ && peer_->GetModemStatus(ms) == 0;
+    }
+
+    // Only a pair that scripts/wine-lines runs can be hung up.
+    bool CanHangUp() override { return !HangUpRequestPath(pair_.library).empty(); }
+
 private:
     Pair pair_;
     HANDLE reservation_;

@@ -37,4 +37,11 @@ bool SetProcessPriorityClass(PriorityClass cls);
 
 uint64_t CurrentThreadId();
 
+// False while this code may not wait for another thread to end: inside a
+// Windows DLL's unload, where the loader lock is held (a thread cannot end
+// without it) and, at process exit, the other threads are already gone.
+// Teardown code at exit asks this before it joins a thread. Always true on
+// POSIX.
+bool ThreadsCanBeAwaited();
+
 }  // namespace vorin::platform

@@ -98,4 +98,6 @@ bool SetProcessPriorityClass(PriorityClass cls) {
 
 uint64_t CurrentThreadId() { return static_cast<uint64_t>(::syscall(SYS_gettid)); }
 
+bool ThreadsCanBeAwaited() { return true; }
+
 }  // namespace vorin::platform

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <exception>
 #include <utility>
 
@@ -11,6 +12,30 @@
 namespace vorin::platform {
 
 namespace {
+
+// Set while the DLL that holds this code is being unloaded (DllMain below).
+std::atomic<bool> gUnloading{false};
+
+// The module that holds this code when it is a DLL, else null. A thread
+// running this code holds a reference on that DLL and gives it back only as
+// it ends (FreeLibraryAndExitThread), so a host's FreeLibrary never unmaps
+// code that a thread still runs.
+HMODULE OwnDll() {
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&OwnDll), &module))
+        return nullptr;
+    return module == ::GetModuleHandleW(nullptr) ? nullptr : module;
+}
+
+HMODULE PinOwnDll() {
+    if (OwnDll() == nullptr) return nullptr;
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&OwnDll),
+                         &module);
+    return module;
+}
 
 class Win32Thread final : public Thread {
 public:
@@ -39,8 +64,14 @@ public:
     bool Launch(ThreadPriority priority) {
         // Created suspended so that the priority is in place before the body
         // runs its first instruction.
+        pin_ = PinOwnDll();
         handle_ = ::CreateThread(nullptr, 0, &Win32Thread::Entry, this, CREATE_SUSPENDED, &id_);
         if (handle_ == nullptr) {
+            if (pin_ != nullptr) {
+                const DWORD error = ::GetLastError();
+                ::FreeLibrary(pin_);
+                ::SetLastError(error);
+            }
             return false;
         }
         if (priority == ThreadPriority::TimeCritical) {
@@ -51,6 +82,7 @@ public:
             const DWORD error = ::GetLastError();
             ::TerminateThread(handle_, 0);  // never ran a line of the body
             ::CloseHandle(handle_);
+            if (pin_ != nullptr) ::FreeLibrary(pin_);
             handle_ = nullptr;
             ::SetLastError(error);
             return false;
@@ -60,6 +92,14 @@ public:
 
 private:
     static DWORD WINAPI Entry(LPVOID self) noexcept {
+        HMODULE pin = static_cast<Win32Thread*>(self)->pin_;
+        RunBody(self);
+        // Nothing of this DLL runs after this call, which may unload it.
+        if (pin != nullptr) ::FreeLibraryAndExitThread(pin, 0);
+        return 0;
+    }
+
+    static void RunBody(LPVOID self) noexcept {
         // The body and the event are taken out of the object first: a body
         // that destroys its own Thread object must not pull them from under
         // itself.
@@ -68,13 +108,13 @@ private:
         std::shared_ptr<Event> finished = thread->finished_;
         body();  // an escaping exception ends the process, as with std::thread
         finished->Set();
-        return 0;
     }
 
     std::function<void()> body_;
     std::shared_ptr<Event> finished_;
     HANDLE handle_ = nullptr;
     DWORD id_ = 0;
+    HMODULE pin_ = nullptr;
 };
 
 struct ClassMap {
@@ -159,4 +199,14 @@ bool SetProcessPriorityClass(PriorityClass cls) {
 
 uint64_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
+bool ThreadsCanBeAwaited() { return !gUnloading.load(); }
+
 }  // namespace vorin::platform
+
+// Tells the teardown code of a DLL built with this file that it runs inside
+// the unload (see ThreadsCanBeAwaited). The runtime calls this before it runs
+// the DLL's static destructors. In a program it is never called.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_DETACH) vorin::platform::gUnloading.store(true);
+    return TRUE;
+}

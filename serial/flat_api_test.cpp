@@ -79,6 +79,9 @@ TEST(BeforeAnyPort, CallsAnswerWithoutAPort) {
     EXPECT_EQ(UstawKanal(1), 0);
     EXPECT_EQ(ModemStatus(), 0);
     EXPECT_EQ(SetDTRLine(), 0);
+    EXPECT_EQ(ChangeParity(2), 0);  // no port object yet: nothing to change
+    EXPECT_EQ(ChangeSpeed(9600), 0);
+    EXPECT_EQ(vorin_serve_handovers(), 0);  // exported, and nothing waits
     TakeError();
 }
 
@@ -160,6 +163,24 @@ TEST(MissingPort, GivesTwoWithItsText) {
     EXPECT_EQ(InitializePort(kMissingPort, 38400, 3, 3), 2);
 }
 
+// The open gets the device, then the line refuses the speed: nothing of that
+// open may stay behind, or every later open in the process is refused with 5.
+TEST_F(Line, OpenThatFailsHalfWayLeavesNothingHeld) {
+    const int32_t refused = InitializePort(port_, 12345, 3, 3);
+    if (refused == 0)
+        GTEST_SKIP() << "this line takes 12345 baud (Wine takes any speed on a pty; the loader's "
+                        "end-to-end suite shows a half-failed open there with COM9 = /dev/null)";
+    Stored e = TakeError();
+    EXPECT_EQ(e.code, refused);
+    EXPECT_EQ(e.text, S(text::kDcb));
+    EXPECT_EQ(SerialPortPresent(port_), 1);
+    EXPECT_EQ(UnInitializePort(), 0);
+
+    ASSERT_EQ(Open(), 0) << TakeError().text;
+    EXPECT_EQ(WriteByte(0x42), 1);
+    EXPECT_EQ(line_->Receive(1, 2000), std::vector<uint8_t>{0x42});
+}
+
 TEST_F(Line, BytesMoveBothWays) {
     ASSERT_EQ(Open(), 0);
     std::vector<uint8_t> all(256);
@@ -223,6 +244,7 @@ TEST_F(Line, ByteCallsAfterCloseReturnAtOnce) {
 }
 
 TEST_F(Line, LineGoneIsAFailureNotASpin) {
+    if (!line_->CanHangUp()) GTEST_SKIP() << "the far end of this line cannot be hung up";
     ASSERT_EQ(Open(3, 3), 0);
     line_->HangUp();
     uint8_t b = 0;
@@ -232,6 +254,7 @@ TEST_F(Line, LineGoneIsAFailureNotASpin) {
 }
 
 TEST_F(Line, ModemLineCallsFailCleanlyOnALineWithoutThem) {
+    if (line_->HasModemLines()) GTEST_SKIP() << "this line has modem lines";
     ASSERT_EQ(Open(), 0);
     EXPECT_EQ(UstawKanal(5), 0);  // no such channel: nothing is touched
     // A pseudo-terminal has no modem lines: the calls fail, nothing breaks.

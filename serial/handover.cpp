@@ -1,5 +1,7 @@
 #include "serial/handover.h"
 
+#include <vorin/serial.h>
+
 namespace vorin::serial {
 
 HandOver::HandOver()
@@ -47,11 +49,8 @@ bool HandOver::Serve() {
     return true;
 }
 
-HandOver& TheHandOver() {
-    static HandOver handOver;
-    return handOver;
-}
-
 bool ServeHandOvers() { return TheHandOver().Serve(); }
 
 }  // namespace vorin::serial
+
+extern "C" uint8_t vorin_serve_handovers(void) { return vorin::serial::ServeHandOvers() ? 1 : 0; }

@@ -33,6 +33,8 @@ private:
     std::unique_ptr<platform::Event> done_;
 };
 
+// The one hand-over; it lives with the rest of the library-wide state
+// (library.cpp).
 HandOver& TheHandOver();
 
 // Runs the events worker's pending hand-over on the calling thread. A host

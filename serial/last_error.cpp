@@ -6,16 +6,7 @@ namespace vorin::serial {
 
 namespace {
 
-struct Store {
-    std::mutex mutex;
-    StoredError error;
-    ~Store() { error.text.clear(); }
-};
-
-Store& TheStore() {
-    static Store store;
-    return store;
-}
+ErrorStore& TheStore() { return TheErrorStore(); }
 
 }  // namespace
 

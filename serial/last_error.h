@@ -3,6 +3,7 @@
 // calling thread all write it, so it is guarded by a lock.
 #pragma once
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace vorin::serial {
@@ -24,5 +25,12 @@ struct StoredError {
 StoredError TakeError();
 // Copies without emptying (tests, diagnostics).
 StoredError PeekError();
+
+struct ErrorStore {
+    std::mutex mutex;
+    StoredError error;
+};
+// The one store; it lives with the rest of the library-wide state (library.cpp).
+ErrorStore& TheErrorStore();
 
 }  // namespace vorin::serial

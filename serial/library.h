@@ -44,8 +44,6 @@ struct Library {
     // Owners of the mailbox events; the mailbox holds plain pointers to them.
     std::unique_ptr<platform::Event> readyOwner, writeRequestOwner, readRequestOwner, cancelOwner;
 
-    // Declared last: destroyed first, so a port still open at exit is closed
-    // while the events it uses still exist.
     std::unique_ptr<TComm> port;
 };
 

@@ -67,18 +67,37 @@ int32_t TComm::Open() {
     int32_t result = OpenDevice();
     platform::SleepMs(100);
     if (!IsOpen()) return result;
+    result = StartOpenPort();
+    if (result != 0) AbandonFailedOpen();
+    return result;
+}
+
+// A port that failed half way is given up whole: a caller that sees the
+// failure has no port to close, and a port left open here would refuse every
+// later open in this process with 5.
+void TComm::AbandonFailedOpen() {
+    const StoredError reason = PeekError();
+    Close();
+    StoreError(reason.text, reason.code);  // the close's own texts would hide why
+}
+
+int32_t TComm::StartOpenPort() {
+    int32_t result = 0;
 
     events_ = std::make_unique<TZdarzeniaCommThread>(
         *handle_, eventSet,
-        [this](TZdarzeniaCommThread& worker, uint32_t mask) { DispatchEvents(worker, mask); });
+        [this](TZdarzeniaCommThread& worker, uint32_t mask) { DispatchEvents(worker, mask); },
+        [this] { RecoverFromLineError(); });
     transfer_ = std::make_unique<TZapisOdczytThread>(*this);
 
     result = ApplyState();
     if (result != 0) return result;
 
     SetLastError(0);
-    if (int32_t e = handle_->SetBufferSizes(static_cast<uint32_t>(inputBufferSize),
-                                            static_cast<uint32_t>(outputBufferSize))) {
+    if (int32_t e = AfterLineErrorAgain([this] {
+            return handle_->SetBufferSizes(static_cast<uint32_t>(inputBufferSize),
+                                           static_cast<uint32_t>(outputBufferSize));
+        })) {
         StoreError(text::kBuffers, e);
         return e;
     }
@@ -121,7 +140,10 @@ int32_t TComm::Close() {
     RestoreProcessPriority();
     if (!IsOpen()) return 0;
 
-    if (int32_t e = handle_->SetTimeouts(savedTimeouts_)) StoreError(text::kTimeoutsUpdate, e);
+    if (timeoutsSaved_) {
+        if (int32_t e = handle_->SetTimeouts(savedTimeouts_)) StoreError(text::kTimeoutsUpdate, e);
+        timeoutsSaved_ = false;
+    }
 
     if (events_) {
         events_->Stop();
@@ -147,6 +169,24 @@ int32_t TComm::Close() {
         return e;
     }
     return 0;
+}
+
+// Nothing here takes a lock that a worker may hold or records a failure: the
+// system may have ended the workers anywhere, and nobody reads the store any
+// more.
+void TComm::CloseWithoutWaiting() {
+    if (!IsOpen()) return;
+    if (timeoutsSaved_) handle_->SetTimeouts(savedTimeouts_);
+    timeoutsSaved_ = false;
+    for (WorkerThread* worker :
+         {static_cast<WorkerThread*>(events_.get()), static_cast<WorkerThread*>(transfer_.get())})
+        if (worker) worker->Stop();
+    // Their destructors would join: they are left to the end of the process.
+    (void)events_.release();
+    (void)transfer_.release();
+    ReleaseHandle();
+    if (platform::Event* cancel = TheLibrary().mailbox.cancel.load()) cancel->Set();
+    RestoreProcessPriority();
 }
 
 int32_t TComm::ApplyState() {
@@ -185,11 +225,12 @@ int32_t TComm::SetTimeouts(uint16_t w, uint16_t r) {
         StoreError(text::kTimeoutsRead, e);
         return e;
     }
+    timeoutsSaved_ = true;
     timeouts_ = platform::CommTimeouts{};
     timeouts_.readInterval = r != 0 ? uint32_t(r) * 1000 : platform::kMaxDword;
     timeouts_.readTotalConstant = uint32_t(r) * 1000;
     timeouts_.writeTotalConstant = uint32_t(w) * 1000;
-    if (int32_t e = handle_->SetTimeouts(timeouts_)) {
+    if (int32_t e = AfterLineErrorAgain([this] { return handle_->SetTimeouts(timeouts_); })) {
         StoreError(text::kTimeoutsUpdate, e);
         return e;
     }
@@ -289,8 +330,11 @@ void TComm::DispatchEvents(TZdarzeniaCommThread&, uint32_t mask) {
         if (mask & kind) LineEvent(kind);
 }
 
-void TComm::LineEvent(uint32_t kind) {
-    if (kind != platform::kEvErr) return;
+namespace {
+
+// Records the text of each line error that is set, in table order; each
+// replaces the one before, so the last set bit in this order is what stays.
+void StoreLineErrors(uint32_t bits) {
     struct LineError {
         uint32_t bit;
         const char* text;
@@ -304,7 +348,26 @@ void TComm::LineEvent(uint32_t kind) {
         {platform::kCeTxFull, text::kCeTxFull.c_str()},
     };
     for (const auto& e : errors)
-        if (lineErrors & e.bit) StoreError(e.text, static_cast<int32_t>(e.bit));
+        if (bits & e.bit) StoreError(e.text, static_cast<int32_t>(e.bit));
+}
+
+}  // namespace
+
+void TComm::LineEvent(uint32_t kind) {
+    if (kind == platform::kEvErr) StoreLineErrors(lineErrors);
+}
+
+void TComm::RecoverFromLineError() {
+    uint32_t bits = 0;  // not lineErrors: that belongs to the opening thread
+    if (IsOpen() && handle_->ClearErrors(bits) == 0) StoreLineErrors(bits);
+}
+
+template <class Request>
+int32_t TComm::AfterLineErrorAgain(Request request) {
+    int32_t e = request();
+    if (e != platform::kErrOperationAborted) return e;
+    RecoverFromLineError();
+    return request();
 }
 
 }  // namespace vorin::serial

@@ -23,8 +23,14 @@ public:
     int32_t Configure(uint8_t port, uint32_t speed, uint16_t writeTimeout, uint16_t readTimeout);
     int32_t Open();
     int32_t Close();
+    // Close for a moment when no thread may be waited for (a Windows DLL's
+    // unload, where the workers are already gone or cannot end): puts back
+    // what the open changed and releases the device, and leaves the worker
+    // objects to the end of the process instead of joining them.
+    void CloseWithoutWaiting();
     bool IsOpen() const { return handle_ != nullptr; }
 
+    // The platform seam: opens the device that the port object then owns.
     virtual int32_t OpenDevice();
     void ReleaseHandle();
     int32_t ApplyState();
@@ -40,6 +46,10 @@ public:
     // Run on the opening thread, handed over by the events worker.
     void DispatchEvents(TZdarzeniaCommThread& worker, uint32_t mask);
     virtual void LineEvent(uint32_t kind);
+    // Acknowledges a line error that stopped the device (abort on error) and
+    // records its texts. Run on the events worker, or on the opening thread
+    // during the open.
+    void RecoverFromLineError();
 
     // Settings (what Configure and the flat functions change).
     uint8_t port() const { return port_; }
@@ -57,7 +67,18 @@ public:
     const platform::CommTimeouts& timeouts() const { return timeouts_; }
     const platform::LineSettings& deviceState() const { return dcb_; }
 
+protected:
+    // For an OpenDevice of a derived class (tests put a device of their own).
+    void UseDevice(std::unique_ptr<platform::SerialDevice> device) { handle_ = std::move(device); }
+
 private:
+    int32_t StartOpenPort();
+    // Runs a communications request; if a line error arrived meanwhile and
+    // made the device refuse it (995), acknowledges the error and runs it once
+    // more.
+    template <class Request>
+    int32_t AfterLineErrorAgain(Request request);
+    void AbandonFailedOpen();
     bool BeginTransfer(platform::Event* request);
 
     std::unique_ptr<platform::SerialDevice> handle_;
@@ -65,6 +86,7 @@ private:
     std::string deviceName_ = "Comm2";
     uint8_t port_ = 0;
     platform::CommTimeouts savedTimeouts_{};
+    bool timeoutsSaved_ = false;  // only timeouts really read are put back
     platform::CommTimeouts timeouts_{};
     std::unique_ptr<TZdarzeniaCommThread> events_;
     std::unique_ptr<TZapisOdczytThread> transfer_;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/errors.h"
 #include "platform/event.h"
 #include "platform/serial_device.h"
 #include "platform/test_line.h"
@@ -15,6 +16,8 @@
 #include "serial/tcomm.h"
 #include "serial/texts.h"
 #include "serial/workers.h"
+
+#include <vorin/serial.h>
 
 namespace vorin::serial {
 namespace {
@@ -121,6 +124,124 @@ TEST(HandOver, RunsOnTheServingThreadAndWithdrawsOnStop) {
     EXPECT_FALSE(posted.load());
     EXPECT_FALSE(h.Serve());
     EXPECT_FALSE(ran);
+}
+
+// A device that behaves as Windows does after a line error with abort on
+// error on: every communications request fails with 995 until the error is
+// acknowledged (ClearErrors). Wine cannot show this (there every comm-event
+// wait fails with 995, line error or not), hence a device of the test's own,
+// put behind the platform seam through TComm::OpenDevice. Its limits: it
+// moves no real bytes (a write is taken, a read finds nothing), and only the
+// requests the open and the byte calls make are modelled; the device-state
+// calls always succeed.
+class LineErrorDevice final : public platform::SerialDevice {
+public:
+    // `abortedWaits`: how many comm-event waits fail with 995 before one
+    // delivers EV_RXCHAR (-1: all of them).
+    LineErrorDevice(bool abortedAtOpen, int abortedWaits)
+        : aborted_(abortedAtOpen), abortedWaits_(abortedWaits) {}
+
+    std::atomic<bool> aborted_;
+    std::atomic<int> abortedWaits_;
+    std::atomic<int> waits_{0};
+    std::atomic<int> clears_{0};
+    std::atomic<int> written_{0};
+
+    bool IsCharacterDevice() override { return true; }
+    int32_t GetLineSettings(platform::LineSettings&) override { return 0; }
+    int32_t SetLineSettings(const platform::LineSettings&) override { return 0; }
+    int32_t SetBufferSizes(uint32_t, uint32_t) override { return Request(); }
+    int32_t GetTimeouts(platform::CommTimeouts&) override { return 0; }
+    int32_t SetTimeouts(const platform::CommTimeouts&) override { return Request(); }
+    int32_t Purge(uint32_t) override { return 0; }
+    int32_t SetCommMask(uint32_t) override { return 0; }
+    int32_t Escape(platform::LineControl) override { return platform::kErrNotSupported; }
+    int32_t GetModemStatus(uint32_t&) override { return platform::kErrNotSupported; }
+    int32_t ClearErrors(uint32_t& ce) override {
+        ce = aborted_.exchange(false) ? uint32_t{platform::kCeFrame} : 0u;
+        clears_.fetch_add(1);
+        return 0;
+    }
+    bool TransmitEmpty() override { return true; }
+    platform::TransferResult Write(const uint8_t*, uint32_t count, platform::Event*,
+                                   std::atomic<uint8_t>*) override {
+        if (Request() != 0) return {platform::TransferOutcome::Failed, 0, kAborted};
+        written_.fetch_add(1);
+        return {platform::TransferOutcome::CompletedAtOnce, count, 0};
+    }
+    platform::TransferResult Read(uint8_t*, uint32_t, platform::Event*,
+                                  std::atomic<uint8_t>*) override {
+        if (Request() != 0) return {platform::TransferOutcome::Failed, 0, kAborted};
+        return {platform::TransferOutcome::CompletedAtOnce, 0, 0};
+    }
+    platform::CommEventResult WaitCommEvent(platform::Event& stop) override {
+        waits_.fetch_add(1);
+        if (abortedWaits_.load() != 0) {
+            if (abortedWaits_.load() > 0) abortedWaits_.fetch_sub(1);
+            aborted_.store(true);
+            return {platform::CommEventOutcome::Failed, 0, kAborted};
+        }
+        if (!delivered_.exchange(true)) return {platform::CommEventOutcome::Fired, kEvRxChar, 0};
+        platform::Event* waits[] = {&stop};
+        platform::WaitAny(waits, 1, 10000);
+        return {platform::CommEventOutcome::Stopped, 0, 0};
+    }
+
+private:
+    static constexpr int32_t kAborted = platform::kErrOperationAborted;
+    static constexpr uint32_t kEvRxChar = platform::kEvRxChar;
+    int32_t Request() { return aborted_.load() ? kAborted : 0; }
+    std::atomic<bool> delivered_{false};
+};
+
+class PortOnDevice : public TComm {
+public:
+    explicit PortOnDevice(std::unique_ptr<platform::SerialDevice> device)
+        : device_(std::move(device)) {}
+    int32_t OpenDevice() override {
+        UseDevice(std::move(device_));
+        return 0;
+    }
+
+private:
+    std::unique_ptr<platform::SerialDevice> device_;
+};
+
+// Waits, bounded, until `done` holds.
+template <class Done>
+bool Eventually(Done done) {
+    for (int i = 0; i < 500 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+TEST(LineError, AbortedRequestsAreAcknowledgedAndThePortGoesOn) {
+    // A line error during the open, then one that aborts the first comm-event
+    // wait: each is acknowledged, and the byte calls work afterwards.
+    for (bool atOpen : {true, false}) {
+        SCOPED_TRACE(atOpen ? "line error during the open" : "line error aborts a wait");
+        auto owned = std::make_unique<LineErrorDevice>(atOpen, atOpen ? 0 : 1);
+        LineErrorDevice& device = *owned;
+        PortOnDevice port(std::move(owned));
+        port.Configure(1, 38400, 1, 1);
+        ASSERT_EQ(port.Open(), 0) << PeekError().text;
+        ASSERT_TRUE(Eventually([&] { return device.waits_.load() >= (atOpen ? 1 : 2); }));
+        EXPECT_GE(device.clears_.load(), 1);
+        EXPECT_EQ(WriteByte(0x41), 1) << PeekError().text;
+        EXPECT_EQ(device.written_.load(), 1);
+        EXPECT_EQ(port.Close(), 0);
+    }
+
+    // Every wait fails (as under Wine): the worker gives up after a few
+    // instead of spinning, and the port still closes.
+    auto spinning = std::make_unique<LineErrorDevice>(false, -1);
+    LineErrorDevice& failing = *spinning;
+    PortOnDevice port(std::move(spinning));
+    port.Configure(1, 38400, 1, 1);
+    ASSERT_EQ(port.Open(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(failing.waits_.load(), TZdarzeniaCommThread::kMaxAbortedWaits + 1);
+    EXPECT_EQ(port.Close(), 0);
 }
 
 }  // namespace

@@ -41,8 +41,8 @@ void WorkerThread::Join() {
 // ---- events worker ----------------------------------------------------------
 
 TZdarzeniaCommThread::TZdarzeniaCommThread(platform::SerialDevice& port, uint16_t eventSet,
-                                           Handler handler)
-    : port_(port), handler_(std::move(handler)) {
+                                           Handler handler, Recovery recover)
+    : port_(port), handler_(std::move(handler)), recover_(std::move(recover)) {
     RaiseProcessPriority();
     if (!stop_) return;
     port_.SetCommMask(CommMaskOf(eventSet));
@@ -56,12 +56,22 @@ TZdarzeniaCommThread::~TZdarzeniaCommThread() {
 }
 
 void TZdarzeniaCommThread::Run() {
+    int abortedInARow = 0;
     while (!terminate_.load()) {
         platform::CommEventResult r = port_.WaitCommEvent(*stop_);
-        // A failed wait ends the loop: under some systems (Wine on a
-        // pseudo-terminal) it fails at once every time, and looping on it
-        // would spin.
+        // With abort-on-error on, a line error makes the device refuse every
+        // request until the error is acknowledged; the wait then fails with
+        // 995. Acknowledged here, the port goes on; without it every later
+        // byte call would fail until the port is closed.
+        if (r.outcome == platform::CommEventOutcome::Failed &&
+            r.error == platform::kErrOperationAborted && ++abortedInARow <= kMaxAbortedWaits) {
+            if (recover_) recover_();
+            continue;
+        }
+        // Any other failed wait ends the loop: some systems fail it at once
+        // every time, and looping on it would spin.
         if (r.outcome != platform::CommEventOutcome::Fired) break;
+        abortedInARow = 0;
         eventMask_.store(r.mask);
         FireHandler();
     }

@@ -46,9 +46,18 @@ protected:
 class TZdarzeniaCommThread : public WorkerThread {
 public:
     using Handler = std::function<void(TZdarzeniaCommThread&, uint32_t mask)>;
+    using Recovery = std::function<void()>;
+
+    // Waits that a line error aborts (995) in a row before the worker gives
+    // up: where every wait fails at once (Wine on a pseudo-terminal), looping
+    // on for ever would spin.
+    static constexpr int kMaxAbortedWaits = 3;
 
     // Raises the process priority, sets the comm mask and starts the thread.
-    TZdarzeniaCommThread(platform::SerialDevice& port, uint16_t eventSet, Handler handler);
+    // `recover` runs on the worker when a line error aborted its wait: it
+    // must acknowledge the error so that the device takes requests again.
+    TZdarzeniaCommThread(platform::SerialDevice& port, uint16_t eventSet, Handler handler,
+                         Recovery recover);
     ~TZdarzeniaCommThread() override;
 
     uint32_t EventMask() const { return eventMask_.load(); }
@@ -60,6 +69,7 @@ private:
     platform::SerialDevice& port_;
     std::atomic<uint32_t> eventMask_{0};
     Handler handler_;
+    Recovery recover_;
 };
 
 class TZapisOdczytThread : public WorkerThread {

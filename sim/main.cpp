@@ -17,6 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "sim/mux_options.h"
 #include "sim/printer.h"
 #include "sim/pty_line.h"
 
@@ -77,6 +78,7 @@ struct Options {
     bool exit_when_done = false;
     Verbosity verbosity = Verbosity::kNormal;
     Faults faults;
+    MuxOptions mux;
     std::string printer;
     std::string dump_keys;
 };
@@ -145,6 +147,7 @@ Options parse_options(int argc, char** argv) {
         };
         if (option == "--help" || option == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(kMuxUsage, stdout);
             std::exit(0);
         } else if (option == "--link") {
             o.link = arg();
@@ -196,10 +199,13 @@ Options parse_options(int argc, char** argv) {
             o.verbosity = Verbosity::kQuiet;
         } else if (option == "--verbose") {
             o.verbosity = Verbosity::kVerbose;
+        } else if (std::string error; parse_mux_option(option, arg, o.mux, &error)) {
+            if (!error.empty()) usage_error(error);
         } else {
             usage_error("unknown option '" + option + "'");
         }
     }
+    if (std::string error; !check_mux_options(o.mux, &error)) usage_error(error);
     if (!o.dump_keys.empty() && o.printer.empty()) usage_error("--dump-keys needs --printer");
     if (o.faults.first_answer_at && !o.faults.first_answer)
         usage_error("--first-answer-at needs --first-answer");
@@ -220,11 +226,12 @@ void sleep_until_ns(int64_t when) {
 }
 
 // A pty moves any amount at once; a real line needs 11 bit times for each
-// byte (start, 8 data, parity, stop). Each direction has its own clock: a byte
-// counts as received, or as sent, only when its wire time is over.
+// byte (start, 8 data, parity, stop), 10 on the multiplexer's line, which has
+// no parity. Each direction has its own clock: a byte counts as received, or
+// as sent, only when its wire time is over.
 class Pacer {
 public:
-    explicit Pacer(unsigned baud) : byte_ns_(baud ? 11LL * 1000000000 / baud : 0) {}
+    Pacer(unsigned baud, unsigned bits) : byte_ns_(baud ? bits * 1000000000LL / baud : 0) {}
     bool on() const { return byte_ns_ > 0; }
     void received(int64_t arrival_ns) { rx_ = wait(rx_, arrival_ns); }
     void before_send() { tx_ = wait(tx_, now_ns()); }
@@ -244,7 +251,8 @@ private:
 bool write_dump(const std::string& path, const std::vector<uint8_t>& image) {
     const std::string temporary = path + ".tmp";
     FILE* file = std::fopen(temporary.c_str(), "wb");
-    bool ok = file && std::fwrite(image.data(), 1, image.size(), file) == image.size();
+    bool ok =
+        file && (image.empty() || std::fwrite(image.data(), 1, image.size(), file) == image.size());
     if (file && std::fclose(file) != 0) ok = false;
     if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false;
     if (!ok) {
@@ -293,8 +301,19 @@ public:
         : options_(options),
           line_(line),
           printer_(options.faults, options.verbosity, log_line),
-          pacer_(options.pace_baud) {
+          pacer_(options.pace_baud, options.mux.on ? 10 : 11) {
         printer_.gap_timeout_ms = options.gap_timeout_ms;
+        if (options.mux.on) {
+            mux_.emplace(
+                options.mux.faults,
+                [this](uint8_t b, int64_t now_ms, std::vector<uint8_t>& out) {
+                    printer_.receive(b, now_ms, out);
+                },
+                log_line, options.verbosity >= Verbosity::kVerbose);
+            mux_->code = options.mux.code;
+            mux_->identification = options.mux.identification;
+            mux_->gap_timeout_ms = options.gap_timeout_ms;
+        }
         if (!options.dump.empty())
             printer_.on_upload_complete = [this] { write_dump(options_.dump, printer_.image()); };
     }
@@ -318,6 +337,8 @@ public:
 
     int run(const sigset_t& unblocked);
     Printer& printer() { return printer_; }
+    // The multiplexer's summary line, empty without --mux.
+    std::string mux_summary() const { return mux_ ? mux_->summary() : std::string(); }
 
 private:
     enum class Hosts { kSame, kNewHost, kAllGone };
@@ -326,6 +347,10 @@ private:
     void read_once();
     void after_last_close();
     void send(const std::vector<uint8_t>& bytes);
+    void line_closed() {
+        printer_.line_closed();
+        if (mux_) mux_->line_closed();
+    }
     void info(const std::string& text) {
         if (options_.verbosity >= Verbosity::kNormal) log_line(text);
     }
@@ -333,6 +358,7 @@ private:
     const Options& options_;
     PtyLine& line_;
     Printer printer_;
+    std::optional<Multiplexer> mux_;  // with --mux: in front of the printer
     Pacer pacer_;
     bool stop_ = false;
     bool line_error_logged_ = false;
@@ -378,7 +404,7 @@ Simulator::Hosts Simulator::take_host_events() {
 void Simulator::serve() {
     switch (take_host_events()) {
     case Hosts::kSame: break;
-    case Hosts::kNewHost: printer_.line_closed(); break;
+    case Hosts::kNewHost: line_closed(); break;
     case Hosts::kAllGone: after_last_close(); return;
     }
     read_once();
@@ -399,7 +425,10 @@ void Simulator::read_once() {
     for (ssize_t i = 0; i < n; ++i) {
         if (pacer_.on()) pacer_.received(arrival);
         answer.clear();
-        printer_.receive(buffer[i], now_ns() / 1000000, answer);
+        if (mux_)
+            mux_->receive(buffer[i], now_ns() / 1000000, answer);
+        else
+            printer_.receive(buffer[i], now_ns() / 1000000, answer);
         if (printer_.close_requested()) {
             stop_ = true;
             return;
@@ -423,7 +452,7 @@ void Simulator::after_last_close() {
         poll(p, 2, 5);
         take_host_events();
         if (line_.host_present()) {
-            if (old_request_pending || !read_since_close) printer_.line_closed();
+            if (old_request_pending || !read_since_close) line_closed();
             return;
         }
         const uint64_t before = printer_.stats().bytes_received;
@@ -433,11 +462,11 @@ void Simulator::after_last_close() {
     // A host that opened during the last read: keep its line as it is.
     take_host_events();
     if (line_.host_present()) {
-        if (old_request_pending) printer_.line_closed();
+        if (old_request_pending) line_closed();
         return;
     }
     if (stop_) return;
-    printer_.line_closed();
+    line_closed();
     line_.reset_after_close();
     drop_logged_ = false;
     info("host closed the line; line reset to 9600 baud");
@@ -509,6 +538,7 @@ int main(int argc, char** argv) {
         if (!options.link.empty()) text += " (link " + options.link + ")";
         if (options.pace_baud) text += ", paced at " + std::to_string(options.pace_baud) + " baud";
         if (options.faults.silent_after == 0u) text += ", silent (--silent-after 0)";
+        if (options.mux.on) text += ", behind a multiplexer (--mux)";
         if (!options.printer.empty()) text += ", printer " + options.printer;
         log_line(text);
     }
@@ -520,6 +550,7 @@ int main(int argc, char** argv) {
         !write_keys(options.dump_keys, simulator.printer().device()->Keys()))
         status = 1;
     log_line(simulator.printer().summary());
+    if (const std::string mux = simulator.mux_summary(); !mux.empty()) log_line(mux);
     if (!options.link.empty()) remove_link(options.link, line.slave_path());
     return status;
 }

@@ -103,7 +103,8 @@ void Printer::on_command(uint8_t command, std::vector<uint8_t>& out) {
         if (device_->Command(command, device_out_)) {
             ++stats_.device_commands;
             log(Verbosity::kVerbose, "request %llu: command 0x%02X, answered %u byte(s)%s",
-                static_cast<ull>(stats_.requests), command, static_cast<unsigned>(device_out_.size()),
+                static_cast<ull>(stats_.requests), command,
+                static_cast<unsigned>(device_out_.size()),
                 device_->Waiting() ? ", body expected" : "");
             for (uint8_t b : device_out_) answer(b, out);
             if (device_->Waiting()) state_ = State::kDevice;

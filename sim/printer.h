@@ -65,9 +65,9 @@ struct Stats {
     uint64_t injected = 0;         // answers changed on request
     uint64_t unknown_commands = 0;
     uint64_t bad_block_numbers = 0;
-    uint64_t short_requests = 0;  // a half that stopped before 130 bytes
-    uint64_t stray_bytes = 0;     // bytes outside any request
-    uint64_t connections = 0;     // counted by the caller
+    uint64_t short_requests = 0;   // a half that stopped before 130 bytes
+    uint64_t stray_bytes = 0;      // bytes outside any request
+    uint64_t connections = 0;      // counted by the caller
     uint64_t device_commands = 0;  // answered by the device model
 };
 

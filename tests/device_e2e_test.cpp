@@ -13,6 +13,7 @@
 #include "driverfiles/records.h"
 #include "e2e_process.h"
 #include "link/link.h"
+#include "vorin/serial.h"
 #include "platform/dynlib.h"
 
 namespace {
@@ -48,7 +49,12 @@ protected:
         link::Predkosc = 38400;
         link::TimeoutOdczytu = 1;
         link::OtwarciePortu();
-        ASSERT_TRUE(link::PortOtwarty);
+        char why[256] = "";
+        char* whyText = why;
+        int32_t whyCode = 0;
+        if (!link::PortOtwarty) IsError(&whyText, &whyCode);
+        ASSERT_TRUE(link::PortOtwarty)
+            << "port " << sim_.line() << ": " << why << " (" << whyCode << ")";
         ASSERT_TRUE(OtwartoPlik(&out_, (dir_.path() + "/out.txt").c_str(), 1));
         driverfiles::driverFileState().outputHandle = out_;
     }
@@ -124,6 +130,25 @@ TEST_F(DeviceEndToEnd, OlderPrinterAndSecondRunFromTheFile) {
     const std::string log = e2e::ReadFile(dir_.path() + "/sim.log.err");
     // 0xFE is refused by this printer, which a host must take as "ask the old way".
     EXPECT_NE(log.find("unknown_commands=2"), std::string::npos) << log;
+}
+
+TEST_F(DeviceEndToEnd, EveryReadyProfileIsIdentified) {
+    const struct {
+        const char* profile;
+        const char* description;
+    } cases[] = {
+        {"mirto-old", "Mirto I gen. ver. 05"}, {"kalen", "Kalen I gen. ver. 12"},
+        {"sovel", "Sovel II gen. ver. 01"},    {"trina", "Trina II gen. ver. 04"},
+        {"pello-vita", "Pello Vita ver. 02"},  {"braxo", "Braxo I gen. ver. 03"},
+    };
+    for (const auto& c : cases) {
+        Start(c.profile);
+        EXPECT_TRUE(OdczytanieTypuUrzadzenia()) << c.profile << ": " << int(link::KodWyniku);
+        EXPECT_STREQ(device::TypUrzadzenia().description, c.description) << c.profile;
+        EXPECT_TRUE(OdczytanieNumeruUrzadzenia()) << c.profile;
+        TearDown();
+        sim_.Stop();
+    }
 }
 
 TEST(DeviceSimulator, ProfileMistakesAreUsageErrors) {

@@ -246,8 +246,8 @@ void ZakonczenieSterownika(void);
 
 /* The device-type record, fields in this order. Texts are text buffers. */
 typedef struct VorinDeviceType {
-    uint8_t deviceNumber;     /* as read by OdczytanieNumeruUrzadzenia */
-    uint8_t typeCode;         /* decides the model */
+    uint8_t deviceNumber; /* as read by OdczytanieNumeruUrzadzenia */
+    uint8_t typeCode;     /* decides the model */
     uint8_t version;
     uint8_t variant;          /* variant letter, 0 when none */
     uint8_t generation;       /* 2 for an extended type (100 and above but 111, 112), else 1 */
@@ -281,7 +281,8 @@ uint8_t OdczytanieTypuUrzadzenia(void);
 void vorin_get_device_type(VorinDeviceType* out);
 
 /* Articles. For the operations with first and last, nothing happens when
- * last < first; otherwise only the first number is handled. */
+ * last < first (nothing is sent, the result code is left, and the two
+ * command operations return 0); otherwise only the first number is handled. */
 /* Command 0x91; 65535 without an exchange for printers that have no count query. */
 uint8_t OdczytanieLiczbyPLU(uint32_t* count);
 /* Command 0xAC; writes one data record to the output file. Article missing
@@ -303,7 +304,7 @@ uint8_t ZapisanieBleduArtykulu(uint32_t number, uint8_t* code);
 uint8_t NacisniecieKlawisza(uint8_t key, uint8_t pause);
 /* The low byte of value as three digits and Enter. */
 uint8_t WpisanieLiczby(uint32_t value, uint8_t pause);
-uint8_t SeriaEscape(void);      /* Escape ten times */
+uint8_t SeriaEscape(void);       /* Escape ten times */
 uint8_t SekwencjaKlawiszy(void); /* ten Escapes, key 1, 7, Enter */
 /* Digit key of item (0-9), 1, Enter, then every character as its code. */
 uint8_t WpisanieTekstu(uint8_t item, const char* text);

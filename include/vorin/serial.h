@@ -32,7 +32,10 @@ extern "C" {
  * write waits at most writeTimeout seconds (0: no write timeout; UnInitializePort
  * still ends such a write).
  * Returns 0 when open; 5 with "Ten port jest już zainicjowany" while a port is
- * open; otherwise the system error of the failing step (2 missing, 5 busy). */
+ * open; otherwise the system error of the failing step (2 missing, 5 busy).
+ * A failed call holds nothing: when a step after the device was opened fails
+ * (a speed the line refuses, ...), the device, its workers and events are
+ * released again, so the next InitializePort tries afresh. */
 int32_t InitializePort(uint8_t port, uint32_t speed, uint16_t writeTimeout, uint16_t readTimeout);
 
 /* As InitializePort, after setting the parity selector: 0 none, 1 odd, any
@@ -42,7 +45,10 @@ int32_t pInitializePort(uint8_t port, uint32_t speed, uint16_t writeTimeout, uin
 
 /* Closes the current port: stops both workers, puts back the comm timeouts it
  * found, releases the device and ends every waiting byte call. Returns 0, or
- * the system error of a failing step; 0 when no port is open. */
+ * the system error of a failing step; 0 when no port is open. A port still
+ * open when the process ends is closed then. On Windows the port's workers
+ * hold a reference on the DLL: FreeLibrary with a port open leaves it loaded
+ * until the process ends, so call this first. */
 int32_t UnInitializePort(void);
 
 /* 1 when port `port` exists and can be opened right now, else 0. A port that
@@ -86,11 +92,14 @@ void DllVersion(char** text);
 void UstawCTS(uint8_t on);
 
 /* Parity code 0 none, 1 odd, 2 even, 3 mark, 4 space. Purges the buffers
- * first. 1 when applied (or no port is open), 0 when the device refused it. */
+ * first. 1 when applied, and 1 when the port was opened before and is closed
+ * now (nothing to change); 0 when the device refused it, and 0 before the
+ * first InitializePort of the process (there is no port to change). */
 uint8_t ChangeParity(uint8_t parity);
 
-/* Speed in baud (at most 65535 through this call). 1 when applied (or no port
- * is open), 0 when the device refused it. */
+/* Speed in baud (at most 65535 through this call). 1 when applied, and 1 when
+ * the port was opened before and is closed now (nothing to change); 0 when the
+ * device refused it, and 0 before the first InitializePort of the process. */
 uint8_t ChangeSpeed(uint16_t speed);
 
 /* ---- Modem lines ---------------------------------------------------------- */
@@ -113,6 +122,15 @@ int32_t SetDTRLine(void);
 int32_t ClearDTRLine(void);
 int32_t SetRTSLine(void);
 int32_t ClearRTSLine(void);
+
+/* ---- Line errors while the host waits elsewhere ---------------------------- */
+
+/* Line errors reach the library through the thread that opened the port: it
+ * clears them (and records their texts) whenever it waits inside the library
+ * (byte calls, close). A host that opens the port and then waits elsewhere for
+ * long should call this now and then on that thread. Returns 1 when it ran a
+ * waiting call, else 0. */
+uint8_t vorin_serve_handovers(void);
 
 /* ---- Misc ----------------------------------------------------------------- */
 

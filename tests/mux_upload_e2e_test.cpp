@@ -1,0 +1,158 @@
+// The code page upload through the multiplexer, end to end: the loader's
+// upload (loader/upload.cpp) over the link in multiplexer mode 2 and the real
+// serial library, on the pseudo-terminal of a real `vorin-sim --mux` process,
+// which checks every frame, forwards the requests to its printer and dumps
+// what the printer stored. See tests/mux_line.h for the one thing a pty cannot
+// show (carrier detect).
+//
+// MuxUploadWine runs the same upload in the Windows build (mux_upload_probe.exe)
+// under Wine, with Wine's COM 14 pointed at the simulator's line. It runs only
+// when VORIN_WINDOWS_BUILD names the Windows build folder (its own ctest entry,
+// mux_upload_wine_test; scripts/test wine-e2e).
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "link/link.h"
+#include "loader/codepage_image.h"
+#include "loader/upload.h"
+#include "tests/e2e_process.h"
+#include "tests/mux_line.h"
+
+namespace {
+
+using namespace vorin;
+
+constexpr uint8_t kComPort = 14;
+
+class MuxUpload : public ::testing::Test {
+protected:
+    // Uploads the image through `vorin-sim --mux` started with `faults`; the
+    // simulator's log (its summary lines) after it ended.
+    std::string Upload(const std::vector<std::string>& faults, uint8_t* code) {
+        std::vector<std::string> args{"--quiet", "--mux", "--dump", dir_.path() + "/dump.bin"};
+        args.insert(args.end(), faults.begin(), faults.end());
+        e2e::Simulator sim;
+        std::string error;
+        const std::string sim_path = (std::filesystem::current_path() / "vorin-sim").string();
+        if (!sim.Start(sim_path, args, dir_.path() + "/sim.log", &error)) {
+            ADD_FAILURE() << error;
+            return {};
+        }
+        setenv(("VORIN_COM" + std::to_string(kComPort)).c_str(), sim.line().c_str(), 1);
+        if (!e2e::OpenMuxLink(kComPort)) {
+            ADD_FAILURE() << "the port did not open";
+            return {};
+        }
+        *code = loader::UploadImage(kCodePageImage, nullptr);
+        e2e::CloseMuxLink();
+        sim.Stop();
+        return e2e::ReadFile(dir_.path() + "/sim.log.err");
+    }
+    std::string Dump() { return e2e::ReadFile(dir_.path() + "/dump.bin"); }
+
+    e2e::TempDir dir_;
+};
+
+TEST_F(MuxUpload, ImageArrivesByteForByteWithThePrintersSettingsInEveryFrame) {
+    uint8_t code = 255;
+    const std::string log = Upload({}, &code);
+    ASSERT_EQ(code, 0) << log;
+    EXPECT_EQ(Dump(), std::string(reinterpret_cast<const char*>(kCodePageImage), kImageSize));
+    EXPECT_NE(log.find("stored=144/144 accepted=144 requests=144 host_crc_errors=0"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("frames=288 bad_frames=0 stray_bytes=0 printer_requests=288"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("channel=1 at_19200=0"), std::string::npos) << log;
+}
+
+TEST_F(MuxUpload, FaultsOnTheMultiplexerLineAreRepairedOnTheWay) {
+    uint8_t code = 255;
+    const std::string log = Upload({"--mux-bad-checksum", "3", "--mux-control", "1:2",
+                                    "--mux-split", "5", "--mux-garbage", "12"},
+                                   &code);
+    ASSERT_EQ(code, 0) << log;
+    EXPECT_EQ(Dump(), std::string(reinterpret_cast<const char*>(kCodePageImage), kImageSize));
+    EXPECT_NE(log.find("stored=144/144 accepted=144 requests=144"), std::string::npos) << log;
+}
+
+TEST_F(MuxUpload, SilentMultiplexerEndsTheUploadWithTheFrameReadCode) {
+    uint8_t code = 255;
+    const std::string log = Upload({"--mux-silent-after", "10"}, &code);
+    EXPECT_EQ(code, 33) << log;
+}
+
+// ---- The Windows build under Wine -------------------------------------------------
+
+namespace fs = std::filesystem;
+
+class MuxUploadWine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* build = std::getenv("VORIN_WINDOWS_BUILD");
+        if (build == nullptr || *build == '\0')
+            GTEST_SKIP() << "set VORIN_WINDOWS_BUILD to the Windows build folder";
+        const fs::path win = fs::absolute(build);
+        probe_ = (win / "bin" / "mux_upload_probe.exe").string();
+        if (!fs::exists(probe_)) GTEST_SKIP() << "no " << probe_;
+        if (!fs::exists("/usr/bin/wine")) GTEST_SKIP() << "wine is not installed";
+        env_ = {{"WINEPREFIX", (win / "wineprefix").string()},
+                {"WINEDEBUG", "-all"},
+                {"WINEARCH", "win64"}};
+        ports_ = (win / "e2e-ports").string();
+        fs::create_directories(ports_);
+        std::string out, err;
+        if (!fs::exists(env_["WINEPREFIX"] + "/system.reg"))
+            e2e::RunPiped({"/usr/bin/wineboot", "-i"}, env_, "", 180, &out, &err);
+        // Wine reads its port mapping when its server starts.
+        e2e::RunPiped({"/usr/bin/wine", "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v",
+                       "COM" + std::to_string(kComPort), "/t", "REG_SZ", "/d", Link(), "/f"},
+                      env_, "", 120, &out, &err);
+        e2e::RunPiped({"/usr/bin/wineserver", "-k"}, env_, "", 30, &out, &err);
+        e2e::RunPiped({"/usr/bin/wineserver", "-w"}, env_, "", 30, &out, &err);
+    }
+    void TearDown() override {
+        std::string out, err;
+        if (!env_.empty()) e2e::RunPiped({"/usr/bin/wineserver", "-k"}, env_, "", 30, &out, &err);
+    }
+    std::string Link() const { return ports_ + "/com" + std::to_string(kComPort); }
+
+    std::string probe_, ports_;
+    std::map<std::string, std::string> env_;
+    e2e::TempDir dir_;
+};
+
+TEST_F(MuxUploadWine, ImageArrivesByteForByte) {
+    e2e::Simulator sim;
+    std::string error;
+    const std::string sim_path = (fs::current_path() / "vorin-sim").string();
+    ASSERT_TRUE(
+        sim.Start(sim_path,
+                  {"--quiet", "--mux", "--link", Link(), "--dump", dir_.path() + "/dump.bin",
+                   "--mux-bad-checksum", "2", "--mux-split", "2"},
+                  dir_.path() + "/sim.log", &error))
+        << error;
+    std::string out, err;
+    const int status = e2e::RunPiped({"/usr/bin/wine", probe_, std::to_string(kComPort)}, env_, "",
+                                     240, &out, &err);
+    sim.Stop();
+    const std::string log = e2e::ReadFile(dir_.path() + "/sim.log.err");
+    ASSERT_TRUE(WIFEXITED(status)) << out << err << log;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << out << err << log;
+    EXPECT_EQ(e2e::ReadFile(dir_.path() + "/dump.bin"),
+              std::string(reinterpret_cast<const char*>(kCodePageImage), kImageSize));
+    EXPECT_NE(log.find("channel=1 at_19200=0"), std::string::npos) << log;
+}
+
+}  // namespace
