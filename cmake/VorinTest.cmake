@@ -29,6 +29,12 @@ function(vorin_add_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} vorin_headers gtest gtest_main)
+  if(WIN32)
+    # GoogleTest calls kernel32's OpenThread; vorinserial exports one of the
+    # same name (the message pump). Named here, kernel32 wins for every test;
+    # a test that wants the library's OpenThread looks it up by name.
+    target_link_libraries(${name} PRIVATE kernel32)
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
