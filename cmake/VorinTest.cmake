@@ -31,6 +31,12 @@ function(vorin_add_test name)
   # Every suite gets the shared test helpers (tests/support) and the test
   # lines (platform/test_line.h).
   target_link_libraries(${name} PRIVATE ${T_LIBS} vorin_test_support vorin_headers gtest gtest_main)
+  if(WIN32)
+    # GoogleTest calls kernel32's OpenThread; vorinserial exports one of the
+    # same name (the message pump). Named here, kernel32 wins for every test;
+    # a test that wants the library's OpenThread looks it up by name.
+    target_link_libraries(${name} PRIVATE kernel32)
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()

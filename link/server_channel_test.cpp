@@ -52,8 +52,9 @@ std::string ReadText(const fs::path& p) {
     return s.str();
 }
 
-// Numbers of our own, so that other test runs on the same bus pass by.
-uint32_t Numbers() { return 0x8000 + (pf::CurrentProcessId() % 0x1F00) * 2; }
+// Numbers of our own, so that other test runs on the same bus pass by; from
+// 0xC000 up, the only ones Windows broadcasts.
+uint32_t Numbers() { return 0xC000 + (pf::CurrentProcessId() % 0x800) * 2; }
 
 class TempFolder {
 public:
@@ -84,16 +85,19 @@ struct Outcome {
 
 class DriverProcess {
 public:
-    DriverProcess(uint32_t message, const TempFolder& dir, const std::string& options,
-                  const std::string& environment = "")
-        : control_(message + 1), control_bus_(pf::BusParticipant::Open()) {
+    // The test's control messages use `control`, one above the channel's.
+    DriverProcess(uint32_t message, uint32_t control, const TempFolder& dir,
+                  const std::string& options, const std::string& environment = "")
+        : control_(control), control_bus_(pf::BusParticipant::Open()) {
         const std::string exe = pf::ProgramDirectory() +
                                 (kWindows ? "channel_driver_helper.exe" : "channel_driver_helper");
         const std::string cmd = environment + "\"" + exe + "\" " + std::to_string(message) + " " +
                                 std::to_string(control_) + " \"" + dir.path().string() + "\" " +
                                 options + " < \"" + (dir.path() / "empty").string() + "\" > \"" +
                                 (dir.path() / "out.txt").string() + "\"";
-        runner_ = std::thread([cmd] { (void)std::system(cmd.c_str()); });
+        // cmd.exe drops the outer quotes of a command that starts with one.
+        runner_ =
+            std::thread([cmd] { (void)std::system((kWindows ? "\"" + cmd + "\"" : cmd).c_str()); });
         pf::BusMessage m;
         ready_ = Await(201, &m, 20000);
         pid_ = m.wParam;
@@ -164,7 +168,7 @@ protected:
 
 TEST_F(ServerChannel, CommandsAnswersAndReportsOfARunningDriver) {
     TempFolder dir;
-    DriverProcess driver(message_, dir, "--id 4242 --counter-period 5 --verbose");
+    DriverProcess driver(message_, message_ + 1, dir, "--id 4242 --counter-period 5 --verbose");
     ASSERT_TRUE(driver.ready()) << ReadText(dir.path() / "out.txt");
     // The announcement carries the override, not the process id.
     EXPECT_EQ(DriverProcess::Pending(), (std::vector<Msg>{{4242, 'A', 0}}));
@@ -226,7 +230,7 @@ TEST_F(ServerChannel, CommandsAnswersAndReportsOfARunningDriver) {
 
 TEST_F(ServerChannel, ChannelOffPostsNothingAndServesNothing) {
     TempFolder dir;
-    DriverProcess driver(0, dir, "--id 4343 --counter-period 1 --verbose");
+    DriverProcess driver(0, message_ + 1, dir, "--id 4343 --counter-period 1 --verbose");
     ASSERT_TRUE(driver.ready());
     lk::KomunikatSerwera(4343, 'b', 0);
     for (int i = 0; i < 3; ++i) {
@@ -272,7 +276,7 @@ TEST_F(ServerChannel, SuspendClosesAndResumeReopensThePortOnce) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(fs::exists(d / "tty"));
 
-    DriverProcess driver(message_, dir, "--port 7 --id 4444",
+    DriverProcess driver(message_, message_ + 1, dir, "--port 7 --id 4444",
                          "VORIN_COM7=\"" + (d / "tty").string() + "\" ");
     ASSERT_TRUE(driver.ready()) << ReadText(d / "out.txt");
     DriverProcess::Pending();
@@ -310,4 +314,28 @@ TEST_F(ServerChannel, SuspendClosesAndResumeReopensThePortOnce) {
     o = driver.Exchange();  // a later request goes through, and is the next one the printer sees
     EXPECT_EQ(o.code, 0);
     EXPECT_EQ(count("answered ACK"), acks + 2) << ReadText(d / "sim.log");
+}
+
+// vorin-server as the server: its command reaches the driver, which answers
+// at its next request exchange; the tool prints the answer and exits 0.
+TEST_F(ServerChannel, VorinServerSendPrintsTheAnswer) {
+    TempFolder dir;
+    DriverProcess driver(message_, message_ + 1, dir, "--id 4545");
+    ASSERT_TRUE(driver.ready());
+    const std::string exe =
+        pf::ProgramDirectory() + (kWindows ? "vorin-server.exe" : "vorin-server");
+    const fs::path out = dir.path() / "server.txt";
+    std::string cmd = "\"" + exe + "\" --message " + std::to_string(message_) +
+                      " --timeout 20000 send 4545 c > \"" + out.string() + "\" && echo done>> \"" +
+                      out.string() + "\"";
+    if (kWindows) cmd = "\"" + cmd + "\"";
+    std::thread server([cmd] { (void)std::system(cmd.c_str()); });
+    // The tool's post comes at a moment we do not know: exchanges until its answer.
+    for (int i = 0; i < 400 && ReadText(out).find("done") == std::string::npos; ++i) {
+        driver.Exchange();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    server.join();
+    EXPECT_NE(ReadText(out).find("driver 4545 C COUNTER"), std::string::npos) << ReadText(out);
+    EXPECT_NE(ReadText(out).find("done"), std::string::npos) << "exit status 0";
 }

@@ -16,7 +16,12 @@
 //
 // Threads: Broadcast may be called from any thread. Take and Wait belong to
 // the thread that opened the participant (on Windows the queue is that
-// thread's); Wake may be called from any thread.
+// thread's: open one participant per thread); Wake may be called from any
+// thread.
+//
+// Message numbers: Windows (and Wine) broadcast only system messages and
+// numbers from 0xC000 to 0xFFFF; a number from WM_USER (0x400) to 0xBFFF is
+// accepted by PostMessageA but reaches nobody. Use 0xC000 and up.
 #pragma once
 
 #include <cstdint>

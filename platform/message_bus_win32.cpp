@@ -30,9 +30,14 @@ public:
         CloseHandle(wake_);
     }
 
+    // A broadcast lands once for every top-level window of the thread, and
+    // the system gives a thread with a window a default IME window of its
+    // own: only the copy addressed to our window counts, the others go.
     bool Take(uint32_t number, BusMessage* out) override {
         MSG msg;
-        if (!PeekMessageA(&msg, nullptr, number, number, PM_REMOVE)) return false;
+        do {
+            if (!PeekMessageA(&msg, nullptr, number, number, PM_REMOVE)) return false;
+        } while (msg.hwnd != window_);
         if (out != nullptr) {
             out->number = msg.message;
             out->wParam = static_cast<uint32_t>(msg.wParam);

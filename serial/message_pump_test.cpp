@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dynlib.h"
 #include "platform/message_bus.h"
 #include "platform/test_line.h"
 #include "vorin/serial.h"
@@ -19,6 +20,14 @@ namespace pf = vorin::platform;
 namespace {
 
 constexpr uint32_t kDriver = 777;
+
+// By name: on Windows kernel32 has an OpenThread of its own (vorin/serial.h).
+using ThreadCall = void (*)();
+ThreadCall LibraryFunction(const char* name) {
+    void* lib =
+        pf::DynlibOpen((pf::ProgramDirectory() + pf::DynlibFileName("vorinserial")).c_str());
+    return lib != nullptr ? reinterpret_cast<ThreadCall>(pf::DynlibSymbol(lib, name)) : nullptr;
+}
 
 class Server {
 public:
@@ -58,9 +67,12 @@ TEST(MessagePump, ReportsWhileAReadWaitsAndObeysSuspendAndResume) {
     std::string why;
     auto line = pf::TestLine::Create(why);
     if (!line) GTEST_SKIP() << "no test line: " << why;
-    const uint32_t number = 0xA000 + (pf::CurrentProcessId() % 0x1000) * 2;
+    const uint32_t number = 0xE000 + (pf::CurrentProcessId() % 0x800) * 2;
     Server server(number);
     ASSERT_TRUE(server.ok());
+    const ThreadCall OpenThread = LibraryFunction("OpenThread");
+    const ThreadCall CloseThread = LibraryFunction("CloseThread");
+    ASSERT_TRUE(OpenThread != nullptr && CloseThread != nullptr);
     vorin_serial_set_channel(number, kDriver);
     OpenThread();
     OpenThread();  // a second start keeps the one thread

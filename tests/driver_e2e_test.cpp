@@ -297,7 +297,7 @@ TEST_F(DriverEndToEnd, AnnouncesItselfToTheServer) {
     const std::string server = fs::current_path().string() + "/vorin-server";
     if (kWine || !fs::exists(server)) GTEST_SKIP() << "needs the native vorin-server";
     StartPrinter({"--printer", folder_ + "/printer.profile"});
-    const std::string number = std::to_string(40000 + getpid() % 20000);
+    const std::string number = std::to_string(0xC000 + getpid() % 0x3000);
     std::string config = ReadWholeFile(folder_ + "/vorin.cfg");
     config.replace(config.find("$0\t;numer komunikatu"), 2, "$" + number + ":4242");
     config.replace(config.find("$0\t;LINES"), 2, "$1");
