@@ -335,7 +335,16 @@ int RunPiped(const std::vector<std::string>& argv, const std::map<std::string, s
     int status = -1;
     bool killed = false;
     while (open_fds > 0 && Now() < end) {
-        if (poll(fds, 2, 20) <= 0) continue;
+        if (poll(fds, 2, 20) <= 0) {
+            // Ended with nothing left to read: done, even when a process it
+            // started holds the pipes open (Wine's services do).
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                for (auto& f : fds)
+                    if (f.fd >= 0) close(f.fd);
+                return status;
+            }
+            continue;
+        }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buffer[4096];
