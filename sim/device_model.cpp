@@ -7,7 +7,6 @@ namespace vorin::sim {
 namespace {
 
 constexpr uint8_t kAckByte = 0x06;
-constexpr uint8_t kNakByte = 0x15;
 constexpr uint8_t kOk = 0x00;
 constexpr uint8_t kBeyondRange = 0x05;   // article number beyond the printer's count
 constexpr uint8_t kNoSuchArticle = 102;  // no article under that number
