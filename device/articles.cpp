@@ -5,6 +5,7 @@
 #include "device/device.h"
 #include "device/internal.h"
 #include "driverfiles/records.h"
+#include "link/commands.h"
 #include "link/link.h"
 
 namespace vorin::device {
@@ -83,7 +84,7 @@ uint8_t OdczytanieLiczbyPLU(uint32_t* count) {
         (!TypRozszerzony(t.typeCode) && !ParaSpecjalna(t.typeCode)) ||
         (t.typeCode == 101 && t.version == 1 && (t.variant == 'A' || t.variant == 'B'));
     if (!bezZapytania) {
-        lk::WykonanieRozkazu(0x91, 3, 0, 0);
+        lk::WykonanieRozkazu(lk::kCmdReadArticleCount, 3, 0, 0);
         if (lk::KodWyniku != 0) return 0;
         liczba = lk::ObszarOdpowiedzi[1] + 256u * lk::ObszarOdpowiedzi[2];
     }
@@ -96,7 +97,7 @@ void OdczytanieArtykulu(uint32_t first, uint32_t last) {
     const bool wysoki = PrzelacznikWysokiegoZakresu != 0;
     const uint8_t typ = TypUrzadzenia().typeCode;
     UstawNumer(wysoki ? first + kPrzesuniecieWysokie : first);
-    lk::WykonanieRozkazu(0xAC, 1, 2, 36);
+    lk::WykonanieRozkazu(lk::kCmdReadArticle, 1, 2, 36);
     if (lk::KodWyniku != 0) {
         if (lk::KodWyniku == kBrakArtykulu) lk::KodWyniku = 0;
         return;
@@ -130,7 +131,7 @@ void OdczytanieArtykulu(uint32_t first, uint32_t last) {
 void OdczytanieArtykuluKrotkiego(uint32_t first, uint32_t last) {
     if (last < first) return;
     UstawNumer(first);
-    lk::WykonanieRozkazu(0x03, 0, 2, 31);
+    lk::WykonanieRozkazu(lk::kCmdReadArticleShort, 0, 2, 31);
     if (lk::KodWyniku != 0) {
         if (lk::KodWyniku == kBrakArtykulu) lk::KodWyniku = 0;
         return;
@@ -148,14 +149,16 @@ void OdczytanieArtykuluKrotkiego(uint32_t first, uint32_t last) {
 uint8_t RozkazArtykulu(uint32_t first, uint32_t last) {
     if (last < first) return 0;
     UstawNumer(PrzelacznikWysokiegoZakresu ? first + kPrzesuniecieWysokie : first);
-    lk::WykonanieRozkazu(TypRozszerzony(TypUrzadzenia().typeCode) ? 0x9F : 0xF1, 1, 2, 1);
+    lk::WykonanieRozkazu(
+        TypRozszerzony(TypUrzadzenia().typeCode) ? lk::kCmdArticleExtended : lk::kCmdArticle, 1, 2,
+        1);
     return lk::KodWyniku == 0;
 }
 
 uint8_t RozkazArtykulu04(uint32_t first, uint32_t last) {
     if (last < first) return 0;
     UstawNumer(first);
-    lk::WykonanieRozkazu(0x04, 0, 2, 1);
+    lk::WykonanieRozkazu(lk::kCmdArticle04, 0, 2, 1);
     return lk::KodWyniku == 0;
 }
 

@@ -7,6 +7,7 @@
 #include "device/internal.h"
 #include "driverfiles/records.h"
 #include "driverfiles/text.h"
+#include "link/commands.h"
 #include "link/link.h"
 
 namespace vorin::device {
@@ -56,14 +57,14 @@ std::string Dziesietnie(uint64_t n, unsigned cyfry) {
 
 bool OdczytanieKoduTypu() {
     VorinDeviceType& t = TypUrzadzenia();
-    lk::WykonanieRozkazu(0xFE, 4, 0, 0);
+    lk::WykonanieRozkazu(lk::kCmdReadType, 4, 0, 0);
     if (lk::KodWyniku == lk::Kod::OdpowiedzNAK) {
         // An older printer: type and version come in two separate answers.
         lk::KodWyniku = 0;
-        lk::WykonanieRozkazu(0xFF, 2, 0, 0);
+        lk::WykonanieRozkazu(lk::kCmdReadTypeOld, 2, 0, 0);
         if (lk::KodWyniku != 0) return false;
         t.typeCode = lk::ObszarOdpowiedzi[1];
-        lk::WykonanieRozkazu(0x5B, 2, 0, 0);
+        lk::WykonanieRozkazu(lk::kCmdReadVersionOld, 2, 0, 0);
         if (lk::KodWyniku != 0) return false;
         t.version = lk::ObszarOdpowiedzi[1] >> 4;
         t.variant = 0;
@@ -84,7 +85,7 @@ bool OdczytanieKoduTypu() {
         else if (t.typeCode != 114)
             odstep = true;
     }
-    lk::WykonanieRozkazu(0x71, static_cast<uint8_t>(n + 1), 0, 0);
+    lk::WykonanieRozkazu(lk::kCmdReadIdentification, static_cast<uint8_t>(n + 1), 0, 0);
     if (lk::KodWyniku != 0) return false;
 
     WpiszTekst(t.typeText, std::to_string(t.typeCode));
@@ -135,7 +136,7 @@ void DodanieCzesciOpisu(char* opis, uint8_t rodzaj, const char* tekst) {
 bool ProbaNumeruPLU(uint32_t numer, bool& pozaZakresem) {
     lk::ObszarNadawania[1] = lk::BajtSlowa(1, numer);
     lk::ObszarNadawania[2] = lk::BajtSlowa(2, numer);
-    lk::WykonanieRozkazu(0xE6, 1, 2, 2);
+    lk::WykonanieRozkazu(lk::kCmdProbeArticle, 1, 2, 2);
     pozaZakresem = false;
     if (lk::KodWyniku == 0) return true;
     if (lk::KodWyniku == 105) {
@@ -177,7 +178,7 @@ bool UstalenieLiczbyPLU(uint32_t& liczba) {
 extern "C" uint8_t OdczytanieNumeruUrzadzenia(void) {
     namespace lk = vorin::link;
     VorinDeviceType& t = vorin::device::TypUrzadzenia();
-    lk::WykonanieRozkazu(0xC0, 3, 0, 0);
+    lk::WykonanieRozkazu(lk::kCmdReadNumber, 3, 0, 0);
     if (lk::KodWyniku != 0) return 0;
     const char dwa[3] = {static_cast<char>(lk::ObszarOdpowiedzi[1]),
                          static_cast<char>(lk::ObszarOdpowiedzi[2]), '\0'};

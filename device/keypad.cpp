@@ -4,6 +4,7 @@
 #include "device/device.h"
 #include "device/internal.h"
 #include "driverfiles/text.h"
+#include "link/commands.h"
 #include "link/link.h"
 #include "link/port_ops.h"
 
@@ -51,7 +52,7 @@ uint8_t NacisniecieKlawisza(uint8_t key, uint8_t pause) {
     if (kod == 0) return 0;
     lk::ObszarNadawania[1] = kod;
     lk::ObszarNadawania[2] = static_cast<uint8_t>(255 - kod);
-    lk::WykonanieRozkazu(0xF9, 1, 2, 1);
+    lk::WykonanieRozkazu(lk::kCmdPressKey, 1, 2, 1);
     // Through the port table, so a scripted line records the pause.
     if (lk::KodWyniku == 0 && pause) lk::BiezaceOperacjePortu().Opoznienie(kPauzaMs);
     return lk::KodWyniku == 0;
@@ -91,13 +92,14 @@ uint8_t StanDrukarki(void) {
     if (lk::KodWyniku != 0) return 0;
     lk::StanLinii = kStanRoboczy;
     uint8_t s[4];
-    const uint8_t rozkazy[4] = {0x9B, 0x94, 0x95, 0x96};
+    const uint8_t rozkazy[4] = {lk::kCmdStatus9B, lk::kCmdStatus94, lk::kCmdStatus95,
+                                lk::kCmdStatus96};
     for (int i = 0; i < 4; ++i) {
         lk::WykonanieRozkazu(rozkazy[i], 1, 0, 0);
         if (lk::KodWyniku != 0) return 0;
         s[i] = lk::ObszarOdpowiedzi[1];
     }
-    lk::WykonanieRozkazu(0x66, 3, 0, 0);
+    lk::WykonanieRozkazu(lk::kCmdStatus66, 3, 0, 0);
     if (lk::KodWyniku != 0) return 0;
     auto bit = [](uint8_t b, int n) { return (b >> n & 1) != 0; };
     FlagaBituStatusu = bit(s[0], 3);
@@ -137,7 +139,7 @@ uint8_t StanDrukarki(void) {
 
 uint8_t OdczytanieTekstuDrukarki(uint8_t line, char text[256]) {
     lk::ObszarNadawania[1] = line;
-    lk::WykonanieRozkazu(0x9D, 1, 1, 42);
+    lk::WykonanieRozkazu(lk::kCmdReadDisplay, 1, 1, 42);
     if (text != nullptr) text[0] = '\0';
     if (lk::KodWyniku != 0) return 0;
     const uint8_t forma = lk::ObszarOdpowiedzi[1];

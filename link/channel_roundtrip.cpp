@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "link/commands.h"
 #include "link/link.h"
 #include "link/server_channel.h"
 #include "platform/message_bus.h"
@@ -27,7 +28,7 @@ int main(int argc, char** argv) {
         while (!stop.load()) {
             lk::CzekanieNaKomunikat();
             lk::KodWyniku = 0;
-            lk::WykonanieRozkazu(1, 1, 130, 1);
+            lk::WykonanieRozkazu(lk::kCmdWriteBlock, 1, 130, 1);
         }
     });
     while (!ready.load()) std::this_thread::yield();

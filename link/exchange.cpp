@@ -16,7 +16,7 @@ const TransportMux& Transport() {
     return gInnyTransportMux ? gTransportMux : WbudowanyTransportMux();
 }
 
-bool PrzezMultiplekser() { return TrybMux == kTrybRamekMux; }
+bool PrzezMultiplekser() { return TrybMux == kMuxFrameMode; }
 
 // The status bytes the printer uses for its own errors; each becomes 100 + s.
 bool StatusDrukarki(uint8_t s) {
@@ -54,7 +54,7 @@ bool CzytajOdpowiedz(unsigned ile, uint8_t dlugoscRekordu) {
         uint8_t bajt = 0;
         if (!OdbierzBajt(bajt)) return false;
         ObszarOdpowiedzi[pozycja] = bajt;
-        if (dlugoscRekordu != 0 && bajt == kKoniecRekordow && pozycja % dlugoscRekordu == 1) break;
+        if (dlugoscRekordu != 0 && bajt == kEndOfRecords && pozycja % dlugoscRekordu == 1) break;
     }
     return true;
 }
@@ -62,10 +62,10 @@ bool CzytajOdpowiedz(unsigned ile, uint8_t dlugoscRekordu) {
 uint8_t KodPotwierdzenia(uint8_t trybPrefiksu, uint8_t bajt) {
     if (trybPrefiksu == Prefiks::Rozkaz) {
         switch (bajt) {
-        case kPotwierdzenie01: return Kod::Odpowiedz01;
+        case kRefusal01: return Kod::Odpowiedz01;
         case kNak: return Kod::OdpowiedzNAK;
-        case kPotwierdzenie65: return Kod::Odpowiedz65;
-        case kPotwierdzenieC8: return Kod::OdpowiedzC8;
+        case kRefusal65: return Kod::Odpowiedz65;
+        case kRefusalC8: return Kod::OdpowiedzC8;
         default: return Kod::NiepoprawnaOdpowiedz;
         }
     }
@@ -107,7 +107,7 @@ bool FazaPotwierdzenia(const Rozkaz& r) {
     uint8_t potwierdzenie = 0;
     if (!OdbierzBajt(potwierdzenie)) return false;
     ObszarOdpowiedzi[1] = potwierdzenie;
-    if (!PotwierdzenieNieSprawdzane(r.rozkaz) && potwierdzenie != kAck) {
+    if (!AckNotChecked(r.rozkaz) && potwierdzenie != kAck) {
         KodWyniku = KodPotwierdzenia(r.trybPrefiksu, potwierdzenie);
         return false;
     }
@@ -130,11 +130,11 @@ bool NadanieTresci(const Rozkaz& r) {
 // counts as 0, and the number of answer bytes after it may change. false for
 // a tag the description command does not know (KodWyniku set).
 bool ZnacznikStatusu(const Rozkaz& r, uint8_t& status, unsigned& dalszeBajty) {
-    if (r.rozkaz == kRozkazOpisu) {
+    if (r.rozkaz == kCmdDescription) {
         switch (status) {
         case 0xFA:
-            dalszeBajty = (KodTypuUrzadzenia == kTypKrotkiegoOpisu1 ||
-                           KodTypuUrzadzenia == kTypKrotkiegoOpisu2)
+            dalszeBajty = (KodTypuUrzadzenia == kShortDescriptionType18 ||
+                           KodTypuUrzadzenia == kShortDescriptionType1B)
                               ? 38
                               : 42;
             break;
@@ -145,11 +145,11 @@ bool ZnacznikStatusu(const Rozkaz& r, uint8_t& status, unsigned& dalszeBajty) {
         default: KodWyniku = Kod::NiepoprawnaOdpowiedz; return false;
         }
     }
-    if (StatusJestZnacznikiem(r.rozkaz)) {
+    if (StatusIsTag(r.rozkaz)) {
         ZnacznikOdpowiedzi = status;
         ObszarOdpowiedzi[1] = 0;
         status = 0;
-    } else if (r.rozkaz == kRozkazStatusuACK && status == kAck) {
+    } else if (r.rozkaz == kCmdStatusAck && status == kAck) {
         ObszarOdpowiedzi[1] = 0;
         status = 0;
     }
@@ -178,7 +178,7 @@ void FazaStatusu(const Rozkaz& r) {
     ObszarOdpowiedzi[1] = status;
     unsigned dalszeBajty = r.dlugoscStatusu - 1u;
     if (!ZnacznikStatusu(r, status, dalszeBajty)) return;
-    if (!StatusNieSprawdzany(r.rozkaz) && status != 0) return StatusBledu(status);
+    if (!StatusNotChecked(r.rozkaz) && status != 0) return StatusBledu(status);
     if (dalszeBajty >= 1) CzytajOdpowiedz(dalszeBajty, r.dlugoscRekordu);
 }
 

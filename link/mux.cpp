@@ -55,7 +55,7 @@ uint8_t Sterowanie(const ZadanieRamki& z) {
     if (z.usluga) return s;
     s |= mux::kPrinterRequest;
     if (z.dlugoscPotwierdzenia != 0 && z.dlugoscTresci != 0) s |= mux::kAckBeforeBody;
-    if (StatusSzczegolny(z.rozkaz)) s |= mux::kStatusAsItComes;
+    if (StatusIsSpecial(z.rozkaz)) s |= mux::kStatusAsItComes;
     return s;
 }
 

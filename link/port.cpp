@@ -10,10 +10,11 @@ namespace vorin::link {
 
 namespace {
 
-constexpr uint8_t DSR = 0x20;
-constexpr uint8_t DCD = 0x80;
-constexpr uint16_t PAUZA_PRZELACZENIA_MS = 1000;
-constexpr uint16_t PAUZA_PROBY_MS = 100;
+// Modem status bits (ModemStatus).
+constexpr uint8_t kDsr = 0x20;
+constexpr uint8_t kCarrierDetect = 0x80;
+constexpr uint16_t kPauzaPrzelaczeniaMs = 1000;
+constexpr uint16_t kPauzaProbyMs = 100;
 
 const OperacjePortu& Port() { return BiezaceOperacjePortu(); }
 
@@ -24,10 +25,10 @@ uint16_t Sekundy(uint32_t sekundy) {
 }
 
 uint16_t TimeoutZapisuPortu() {
-    return Sekundy(TrybMux == kTrybRamekMux ? TimeoutZapisuMux : TimeoutZapisu);
+    return Sekundy(TrybMux == kMuxFrameMode ? TimeoutZapisuMux : TimeoutZapisu);
 }
 uint16_t TimeoutOdczytuPortu() {
-    return Sekundy(TrybMux == kTrybRamekMux ? TimeoutOdczytuMux : TimeoutOdczytu);
+    return Sekundy(TrybMux == kMuxFrameMode ? TimeoutOdczytuMux : TimeoutOdczytu);
 }
 
 // Opens NumerPortu at `predkosc` with parity; no channel selection.
@@ -61,7 +62,7 @@ void ZmianaPredkosci(uint32_t predkosc) {
 // and takes ESC 0x01 and the channel number as its switch command.
 void PrzelaczenieKanalu() {
     const OperacjePortu& port = Port();
-    port.Opoznienie(PAUZA_PRZELACZENIA_MS);
+    port.Opoznienie(kPauzaPrzelaczeniaMs);
     if (BladPortu) {
         KodWyniku = Kod::PrzelaczenieKanalu;
         return;
@@ -79,11 +80,11 @@ void PrzelaczenieKanalu() {
     ZmianaPredkosci(Predkosc);
     port.SetRTSLine();
     ObszarNadawania[1] = NumerKanalu;
-    WykonanieRozkazu(1, 0, 1, 0);
-    port.Opoznienie(PAUZA_PRZELACZENIA_MS);
+    WykonanieRozkazu(kCmdSelectChannel, 0, 1, 0);
+    port.Opoznienie(kPauzaPrzelaczeniaMs);
     if (BladPortu) return nieudane();
     port.ClearRTSLine();
-    port.Opoznienie(PAUZA_PRZELACZENIA_MS);
+    port.Opoznienie(kPauzaPrzelaczeniaMs);
     if (BladPortu) return nieudane();
     Predkosc = zachowana;
     ZmianaPredkosci(Predkosc);
@@ -103,11 +104,11 @@ void WyborKanalu() {
 bool ProbaLinii() {
     const OperacjePortu& port = Port();
     port.SetRTSLine();
-    port.Opoznienie(PAUZA_PROBY_MS);
-    const bool dsrWlaczony = (port.ModemStatus() & DSR) != 0;
+    port.Opoznienie(kPauzaProbyMs);
+    const bool dsrWlaczony = (port.ModemStatus() & kDsr) != 0;
     port.ClearRTSLine();
-    port.Opoznienie(PAUZA_PROBY_MS);
-    const bool dsrWylaczony = (port.ModemStatus() & DSR) == 0;
+    port.Opoznienie(kPauzaProbyMs);
+    const bool dsrWylaczony = (port.ModemStatus() & kDsr) == 0;
     return dsrWlaczony && dsrWylaczony;
 }
 
@@ -151,7 +152,7 @@ uint8_t OdczytBajtu() {
 void CzyszczeniePortu() { Port().ClearPort(); }
 
 void KontrolaLinii() {
-    if (ProbaLinii() && (Port().ModemStatus() & DCD) != 0) {
+    if (ProbaLinii() && (Port().ModemStatus() & kCarrierDetect) != 0) {
         StanLinii = 0;
         return;
     }

@@ -1,5 +1,6 @@
 #include "loader/upload.h"
 
+#include "link/commands.h"
 #include "link/link.h"
 #include "loader/codepage_image.h"
 
@@ -16,7 +17,7 @@ void SendBlock(const unsigned char* block, uint32_t printer_block) {
     ObszarNadawania[2] = BajtSlowa(1, printer_block);
     for (unsigned i = 0; i < kHalf; ++i) ObszarNadawania[3 + i] = block[i];
     for (unsigned p = 1; p <= kHalf + 2; ++p) AktualizacjaCRC(ObszarNadawania[p]);
-    WykonanieRozkazu(1, 1, kHalf + 2, 1);
+    WykonanieRozkazu(kCmdWriteBlock, 1, kHalf + 2, 1);
     if (KodWyniku != Kod::Sukces) return;
 
     for (unsigned i = 0; i < kHalf; ++i) {
@@ -25,7 +26,7 @@ void SendBlock(const unsigned char* block, uint32_t printer_block) {
     }
     ObszarNadawania[kHalf + 1] = BajtSlowa(2, SumaKontrolna);
     ObszarNadawania[kHalf + 2] = BajtSlowa(1, SumaKontrolna);
-    WymianaRamki(Prefiks::Kontynuacja, 0, 0, kHalf + 2, 1);
+    WymianaRamki(Prefiks::Kontynuacja, kCmdContinuation, 0, kHalf + 2, 1);
     // The printer's verdict on the whole block is the status byte of the
     // second half: 1 for a checksum error, 2 for a verification error. The link
     // reports 1 as an unexpected answer (23) but 2 as printer status 102, so
