@@ -148,10 +148,9 @@ uint8_t OtwartoPlik(int32_t* handle, const char* path, uint8_t mode) {
     if (path == nullptr || mode > 3) return 0;
     // A path is never cut: a shortened path could name another file.
     if (!TextFits(path)) return 0;
-    pf::FileOpenResult r = pf::FileOpen(path, static_cast<pf::FileOpenMode>(mode),
-                                        TheDriverFileState().exclusiveOpen.load());
-    *handle = r.handle;
-    return r.handle >= 0 ? 1 : 0;
+    *handle = pf::FileOpen(path, static_cast<pf::FileOpenMode>(mode),
+                           TheDriverFileState().exclusiveOpen.load());
+    return *handle >= 0 ? 1 : 0;
 }
 
 uint8_t ZamknieciePliku(int32_t* handle) {

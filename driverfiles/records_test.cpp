@@ -7,6 +7,7 @@
 
 #include "driverfiles/records.h"
 #include "driverfiles/helper_process.h"
+#include "platform/errors.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 #include "vorin/driver.h"
@@ -341,6 +342,8 @@ TEST_F(RecordsTest, ExclusiveOpenDeniesOtherOpensInThisProcess) {
     handles.push_back(a);
     EXPECT_FALSE(OtwartoPlik(&b, path.c_str(), 0));
     EXPECT_EQ(b, -1);
+    // The same reason on both systems: share mode 0 there, the lock here.
+    EXPECT_EQ(vorin::platform::LastError(), vorin::platform::kErrSharingViolation);
     EXPECT_FALSE(MoznaOtworzycPlik(path.c_str(), 1));
     ZamknieciePliku(&handles.back());
     EXPECT_EQ(ReadWholeFile(path), "$a\r\n");  // the refused write open truncated nothing

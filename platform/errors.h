@@ -1,6 +1,7 @@
 // Error numbers above the platform seam are the Windows system error codes,
 // on every OS: the serial library stores them and returns them to callers,
-// and the POSIX layer translates errno into them.
+// and the POSIX layer translates errno into them. This is the one table of
+// them; every platform service reports its failures with these numbers.
 #pragma once
 #include <cstdint>
 
@@ -9,10 +10,13 @@ namespace vorin::platform {
 enum : int32_t {
     kErrSuccess = 0,
     kErrFileNotFound = 2,        // ERROR_FILE_NOT_FOUND
+    kErrPathNotFound = 3,        // ERROR_PATH_NOT_FOUND
+    kErrTooManyOpenFiles = 4,    // ERROR_TOO_MANY_OPEN_FILES
     kErrAccessDenied = 5,        // ERROR_ACCESS_DENIED
     kErrInvalidHandle = 6,       // ERROR_INVALID_HANDLE
     kErrNotEnoughMemory = 8,     // ERROR_NOT_ENOUGH_MEMORY
     kErrGenFailure = 31,         // ERROR_GEN_FAILURE
+    kErrSharingViolation = 32,   // ERROR_SHARING_VIOLATION
     kErrNotSupported = 50,       // ERROR_NOT_SUPPORTED
     kErrInvalidParameter = 87,   // ERROR_INVALID_PARAMETER
     kErrOperationAborted = 995,  // ERROR_OPERATION_ABORTED

@@ -20,21 +20,9 @@ enum class FileOpenMode : std::uint8_t {
     ReadWrite = 3,  // created or kept, not truncated
 };
 
-// Windows-style codes, so both builds report the same numbers.
-inline constexpr std::uint32_t kFileErrorNotFound = 2;
-inline constexpr std::uint32_t kFileErrorPathNotFound = 3;
-inline constexpr std::uint32_t kFileErrorTooManyOpen = 4;
-inline constexpr std::uint32_t kFileErrorAccessDenied = 5;
-inline constexpr std::uint32_t kFileErrorInvalidHandle = 6;
-inline constexpr std::uint32_t kFileErrorSharingViolation = 32;
-inline constexpr std::uint32_t kFileErrorGeneral = 31;
-
-struct FileOpenResult {
-    std::int32_t handle;  // -1 on failure
-    std::uint32_t error;  // 0 on success
-};
-
-FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive);
+// The handle, or -1 with the reason in LastError() (platform/errors.h; a file
+// another open holds exclusively is kErrSharingViolation on both systems).
+std::int32_t FileOpen(const char* path, FileOpenMode mode, bool exclusive);
 bool FileClose(std::int32_t handle);
 
 // Number of bytes moved, 0 at the end of the file (reading), -1 on failure.

@@ -1,4 +1,5 @@
 #include "platform/file.h"
+#include "platform/errors.h"
 
 #include <cerrno>
 #include <climits>
@@ -10,36 +11,43 @@
 namespace vorin::platform {
 namespace {
 
-std::uint32_t MapErrno(int e) {
+// A file open's errno as the Windows code the same failure gives there; a
+// lock another open holds is a sharing violation, as with share mode 0.
+std::int32_t FileErrorFromErrno(int e) {
     switch (e) {
-    case ENOENT: return kFileErrorNotFound;
+    case ENOENT: return kErrFileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP: return kFileErrorPathNotFound;
+    case ELOOP: return kErrPathNotFound;
     case EMFILE:
-    case ENFILE: return kFileErrorTooManyOpen;
+    case ENFILE: return kErrTooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-    case ETXTBSY: return kFileErrorAccessDenied;
-    case EBADF: return kFileErrorInvalidHandle;
-    case EWOULDBLOCK: return kFileErrorSharingViolation;
-    default: return kFileErrorGeneral;
+    case ETXTBSY: return kErrAccessDenied;
+    case EBADF: return kErrInvalidHandle;
+    case EWOULDBLOCK: return kErrSharingViolation;
+    default: return kErrGenFailure;
     }
 }
 
-int CloseKeepingErrno(int fd) {
-    int saved = errno;
-    ::close(fd);
-    errno = saved;
+std::int32_t Fail(std::int32_t code) {
+    SetLastError(code);
     return -1;
+}
+
+// Closes `fd` and fails with the errno of the step that failed before.
+std::int32_t FailClosing(int fd) {
+    const int e = errno;
+    ::close(fd);
+    return Fail(FileErrorFromErrno(e));
 }
 
 }  // namespace
 
-FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
-    if (path == nullptr || *path == '\0') return {-1, kFileErrorNotFound};
+std::int32_t FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
+    if (path == nullptr || *path == '\0') return Fail(kErrFileNotFound);
     // O_NONBLOCK only so that a FIFO cannot block the open; cleared below.
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     switch (mode) {
@@ -49,37 +57,31 @@ FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
     case FileOpenMode::Write: flags |= O_WRONLY | O_CREAT; break;
     case FileOpenMode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
     case FileOpenMode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
-    default: return {-1, kFileErrorAccessDenied};
+    default: return Fail(kErrAccessDenied);
     }
     int fd;
     do {
         fd = ::open(path, flags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return {-1, MapErrno(errno)};
+    if (fd < 0) return Fail(FileErrorFromErrno(errno));
 
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return {CloseKeepingErrno(fd), MapErrno(errno)};
+    if (::fstat(fd, &st) != 0) return FailClosing(fd);
     if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
         ::close(fd);
-        return {-1, kFileErrorAccessDenied};
+        return Fail(kErrAccessDenied);
     }
     int fl = ::fcntl(fd, F_GETFL);
-    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
-        return {CloseKeepingErrno(fd), MapErrno(errno)};
-    }
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return FailClosing(fd);
     int rc;
     do {
         rc = ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        int e = errno;
-        ::close(fd);
-        return {-1, e == EWOULDBLOCK ? kFileErrorSharingViolation : MapErrno(e)};
-    }
+    if (rc != 0) return FailClosing(fd);
     if (mode == FileOpenMode::Write && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
-        return {CloseKeepingErrno(fd), MapErrno(errno)};
+        return FailClosing(fd);
     }
-    return {fd, 0};
+    return fd;
 }
 
 bool FileClose(std::int32_t handle) {

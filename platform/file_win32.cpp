@@ -1,4 +1,5 @@
 #include "platform/file.h"
+#include "platform/errors.h"
 
 #include <windows.h>
 
@@ -47,10 +48,15 @@ HANDLE Remove(std::int32_t handle) {
     return h;
 }
 
+std::int32_t Fail(DWORD code) {
+    platform::SetLastError(code != 0 ? static_cast<std::int32_t>(code) : kErrGenFailure);
+    return -1;
+}
+
 }  // namespace
 
-FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
-    if (path == nullptr || *path == '\0') return {-1, kFileErrorNotFound};
+std::int32_t FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
+    if (path == nullptr || *path == '\0') return Fail(kErrFileNotFound);
     DWORD access = 0;
     DWORD disposition = 0;
     switch (mode) {
@@ -75,31 +81,28 @@ FileOpenResult FileOpen(const char* path, FileOpenMode mode, bool exclusive) {
         access = GENERIC_READ | GENERIC_WRITE;
         disposition = OPEN_ALWAYS;
         break;
-    default: return {-1, kFileErrorAccessDenied};
+    default: return Fail(kErrAccessDenied);
     }
     DWORD share = exclusive ? 0 : (FILE_SHARE_READ | FILE_SHARE_WRITE);
     HANDLE h =
         CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        DWORD e = GetLastError();
-        return {-1, e != 0 ? static_cast<std::uint32_t>(e) : kFileErrorGeneral};
-    }
+    if (h == INVALID_HANDLE_VALUE) return Fail(GetLastError());
     DWORD type = GetFileType(h);
     if (type == FILE_TYPE_PIPE) {  // a pipe could block a read for ever
         CloseHandle(h);
-        return {-1, kFileErrorAccessDenied};
+        return Fail(kErrAccessDenied);
     }
     if (mode == FileOpenMode::Write && type == FILE_TYPE_DISK && !SetEndOfFile(h)) {
         DWORD e = GetLastError();
         CloseHandle(h);
-        return {-1, e != 0 ? static_cast<std::uint32_t>(e) : kFileErrorGeneral};
+        return Fail(e);
     }
     std::int32_t handle = Insert(h);
     if (handle < 0) {
         CloseHandle(h);
-        return {-1, kFileErrorTooManyOpen};
+        return Fail(kErrTooManyOpenFiles);
     }
-    return {handle, 0};
+    return handle;
 }
 
 bool FileClose(std::int32_t handle) {
