@@ -15,14 +15,14 @@ namespace {
 using namespace vorin::link::mux;
 
 Request HalfBlock(std::vector<uint8_t>& body) {
-    static const uint8_t prefix[2] = {0x1B, 0x01};
+    static const uint8_t kPrefix[2] = {0x1B, 0x01};
     body.resize(130);
     for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(i * 37);
     Request r;
     r.control = 0x30;
     r.ackLength = 1;
     r.statusLength = 1;
-    r.prefix = prefix;
+    r.prefix = kPrefix;
     r.prefixLength = 2;
     r.body = body.data();
     r.bodyLength = body.size();

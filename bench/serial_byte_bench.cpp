@@ -24,12 +24,12 @@ namespace {
 // host's input full, until stopped.
 class Peer {
 public:
-    enum Mode { Drain, Feed };
+    enum Mode { kDrain, kFeed };
     Peer(vorin::platform::TestLine& line, Mode mode) : line_(line) {
         thread_ = std::thread([this, mode] {
             std::vector<uint8_t> chunk(256, 0x5A);
             while (!stop_.load()) {
-                if (mode == Drain)
+                if (mode == kDrain)
                     line_.Receive(4096, 20);
                 else if (!line_.Send(chunk))
                     break;
@@ -70,7 +70,7 @@ void BM_WriteByte(benchmark::State& state) {
     if (InitializePort(line->Port(), 38400, 3, 3) != 0)
         return state.SkipWithError("InitializePort failed");
     {
-        Peer peer(*line, Peer::Drain);
+        Peer peer(*line, Peer::kDrain);
         for (auto _ : state)
             if (WriteByte(0x55) != 1) state.SkipWithError("WriteByte failed");
     }
@@ -83,7 +83,7 @@ void BM_ReadByte(benchmark::State& state) {
     if (InitializePort(line->Port(), 38400, 3, 3) != 0)
         return state.SkipWithError("InitializePort failed");
     {
-        Peer peer(*line, Peer::Feed);
+        Peer peer(*line, Peer::kFeed);
         uint8_t b;
         for (auto _ : state)
             if (ReadByte(&b) != 1) state.SkipWithError("ReadByte failed");
@@ -96,7 +96,7 @@ void BM_PlainWrite(benchmark::State& state) {
     if (!line) return;
     int fd = OpenPlain(line->Port());
     {
-        Peer peer(*line, Peer::Drain);
+        Peer peer(*line, Peer::kDrain);
         uint8_t b = 0x55;
         for (auto _ : state)
             if (::write(fd, &b, 1) != 1) state.SkipWithError("write failed");
@@ -109,7 +109,7 @@ void BM_PlainRead(benchmark::State& state) {
     if (!line) return;
     int fd = OpenPlain(line->Port());
     {
-        Peer peer(*line, Peer::Feed);
+        Peer peer(*line, Peer::kFeed);
         uint8_t b;
         for (auto _ : state)
             if (::read(fd, &b, 1) != 1) state.SkipWithError("read failed");

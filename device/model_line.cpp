@@ -47,10 +47,10 @@ const link::OperacjePortu kOps = {
 }  // namespace
 
 ModelLine::ModelLine(const sim::PrinterProfile& profile)
-    : printer_(sim::Faults{}, sim::Verbosity::kQuiet, nullptr) {
+    : printer_(sim::Faults{}, sim::Verbosity::Quiet, nullptr) {
     if (gLine != nullptr) throw std::logic_error("one model line at a time");
     gLine = this;
-    printer_.attach_device(profile);
+    printer_.AttachDevice(profile);
     link::UstawieniaDomyslneLacza();
     link::UstawKanalSerwera(nullptr);
     link::UstawTransportMux(nullptr);
@@ -77,9 +77,9 @@ void ModelLine::ClearRecord() {
 int32_t ModelLine::Write(uint8_t b) {
     written_.push_back(b);
     if (nextIsCommand_) commands_.push_back(b);
-    nextIsCommand_ = printer_.idle() && b == sim::kEsc;
+    nextIsCommand_ = printer_.Idle() && b == sim::kEsc;
     std::vector<uint8_t> out;
-    printer_.receive(b, clockMs_, out);
+    printer_.Receive(b, clockMs_, out);
     pending_.insert(pending_.end(), out.begin(), out.end());
     return 1;
 }

@@ -23,7 +23,7 @@ public:
     ModelLine(const ModelLine&) = delete;
     ModelLine& operator=(const ModelLine&) = delete;
 
-    sim::DeviceModel& Device() { return *printer_.device(); }
+    sim::DeviceModel& Device() { return *printer_.Device(); }
     // Command bytes of the requests sent (the byte after each ESC that began one).
     const std::vector<uint8_t>& Commands() const { return commands_; }
     std::size_t CountOf(uint8_t command) const;

@@ -8,7 +8,7 @@
 
 namespace vorin::driverfiles {
 namespace {
-std::atomic<std::uint8_t> g_lastStatus{0};
+std::atomic<std::uint8_t> gLastStatus{0};
 }
 
 Conversion DecimalToNumber(std::string_view text) {
@@ -17,17 +17,17 @@ Conversion DecimalToNumber(std::string_view text) {
     for (char c : text) {
         if (c == ' ') continue;
         if (c < '0' || c > '9') {
-            g_lastStatus = 1;
+            gLastStatus = 1;
             return {0, ConversionStatus::BadCharacter};
         }
         unsigned d = static_cast<unsigned>(c - '0');
         if (value > (kMax - d) / 10) {
-            g_lastStatus = 2;
+            gLastStatus = 2;
             return {0, ConversionStatus::TooLarge};
         }
         value = value * 10 + d;
     }
-    g_lastStatus = 0;
+    gLastStatus = 0;
     return {value, ConversionStatus::Valid};
 }
 
@@ -65,7 +65,7 @@ uint8_t LiczbaOsmiobajtowaZNapisu(const char* text, uint8_t value[8]) {
     std::size_t len = TextLength(text);
     Conversion c{0, ConversionStatus::BadCharacter};
     if (len > kTextMax) {
-        g_lastStatus = 1;
+        gLastStatus = 1;
     } else {
         c = DecimalToNumber(std::string_view(text, len));
     }
@@ -73,7 +73,7 @@ uint8_t LiczbaOsmiobajtowaZNapisu(const char* text, uint8_t value[8]) {
     return static_cast<std::uint8_t>(c.status);
 }
 
-uint8_t StatusKonwersjiLiczby(void) { return g_lastStatus.load(); }
+uint8_t StatusKonwersjiLiczby(void) { return gLastStatus.load(); }
 
 void NapisZLiczbyOsmiobajtowej(const uint8_t value[8], char* text) {
     if (text == nullptr) return;

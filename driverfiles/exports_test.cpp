@@ -64,20 +64,20 @@ protected:
     void SetUp() override {
         std::string path = pf::ProgramDirectory() + pf::DynlibFileName("vorindriver");
         std::string error;
-        lib = pf::DynlibOpen(path.c_str(), &error);
-        ASSERT_NE(lib, nullptr) << path << ": " << error;
+        lib_ = pf::DynlibOpen(path.c_str(), &error);
+        ASSERT_NE(lib_, nullptr) << path << ": " << error;
     }
-    void TearDown() override { pf::DynlibClose(lib); }
+    void TearDown() override { pf::DynlibClose(lib_); }
     template <typename Fn>
     Fn Get(const char* name) {
-        return reinterpret_cast<Fn>(pf::DynlibSymbol(lib, name));
+        return reinterpret_cast<Fn>(pf::DynlibSymbol(lib_, name));
     }
-    void* lib = nullptr;
+    void* lib_ = nullptr;
 };
 
 TEST_F(DriverLibrary, EveryExportResolvesByName) {
-    for (const char* name : kExports) EXPECT_NE(pf::DynlibSymbol(lib, name), nullptr) << name;
-    EXPECT_EQ(pf::DynlibSymbol(lib, "NoSuchFunction"), nullptr);
+    for (const char* name : kExports) EXPECT_NE(pf::DynlibSymbol(lib_, name), nullptr) << name;
+    EXPECT_EQ(pf::DynlibSymbol(lib_, "NoSuchFunction"), nullptr);
 }
 
 TEST_F(DriverLibrary, ResolvedFunctionsWork) {

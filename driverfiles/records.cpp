@@ -24,7 +24,7 @@ SharedTexts& TheSharedTexts() {
     return texts;
 }
 
-std::atomic<LineCountNotice> g_notice{nullptr};
+std::atomic<LineCountNotice> gNotice{nullptr};
 
 // Reads a file in chunks and, when done, moves the file position back to
 // just after the last byte the line reader took, so the file position is
@@ -66,7 +66,7 @@ void CountDataLine(bool reading, std::int32_t handle) {
     std::uint32_t count = (reading ? st.linesRead : st.linesWritten).fetch_add(1) + 1;
     std::uint32_t period = reading ? st.linesPeriod.load() : st.outlinesPeriod.load();
     if (period == 0 || count % period != 0) return;
-    if (LineCountNotice notice = g_notice.load()) notice(reading ? 'L' : 'O', count);
+    if (LineCountNotice notice = gNotice.load()) notice(reading ? 'L' : 'O', count);
 }
 
 bool WriteLine(std::int32_t handle, char prefix, const char* text) {
@@ -133,7 +133,7 @@ std::string HeaderLine(int number) {
     return t.header[number - 1];
 }
 
-void SetLineCountNotice(LineCountNotice notice) { g_notice = notice; }
+void SetLineCountNotice(LineCountNotice notice) { gNotice = notice; }
 
 }  // namespace vorin::driverfiles
 

@@ -19,8 +19,8 @@ using vorin::test::WriteWholeFile;
 
 namespace {
 
-std::vector<std::pair<char, uint32_t>> g_notices;
-void RecordNotice(char code, uint32_t count) { g_notices.emplace_back(code, count); }
+std::vector<std::pair<char, uint32_t>> gNotices;
+void RecordNotice(char code, uint32_t count) { gNotices.emplace_back(code, count); }
 
 class RecordsTest : public ::testing::Test {
 protected:
@@ -33,7 +33,7 @@ protected:
         df::ResetDriverFileCounters();
         df::SetLineTerminator("\r\n");
         df::SetLineCountNotice(nullptr);
-        g_notices.clear();
+        gNotices.clear();
     }
     void TearDown() override {
         df::SetLineCountNotice(nullptr);
@@ -43,11 +43,11 @@ protected:
 
     // Writes the bytes to a file and opens it for reading.
     int32_t OpenWith(const std::string& bytes, const char* name = "in.txt") {
-        std::string path = dir.File(name);
+        std::string path = dir_.File(name);
         WriteWholeFile(path, bytes);
         int32_t h = -1;
         EXPECT_TRUE(OtwartoPlik(&h, path.c_str(), 0));
-        handles.push_back(h);
+        handles_.push_back(h);
         return h;
     }
     // All raw lines with their results, until two reads in a row report nothing.
@@ -60,11 +60,11 @@ protected:
         return text;
     }
     ~RecordsTest() override {
-        for (int32_t& h : handles) ZamknieciePliku(&h);
+        for (int32_t& h : handles_) ZamknieciePliku(&h);
     }
 
-    TempDir dir;
-    std::vector<int32_t> handles;
+    TempDir dir_;
+    std::vector<int32_t> handles_;
 };
 
 TEST_F(RecordsTest, RawLinesFollowTheTerminatorMatchingRule) {
@@ -187,7 +187,7 @@ TEST_F(RecordsTest, RecordReadersSkipCommentsAndStopAtEmptyLinesAndOtherKinds) {
 }
 
 TEST_F(RecordsTest, OpenModes) {
-    std::string path = dir.File("m.txt");
+    std::string path = dir_.File("m.txt");
     int32_t h = 77;
     EXPECT_FALSE(OtwartoPlik(&h, path.c_str(), 0));  // missing
     EXPECT_EQ(h, -1);
@@ -221,16 +221,16 @@ TEST_F(RecordsTest, OpenModes) {
     ASSERT_TRUE(ZamknieciePliku(&h));
     EXPECT_EQ(ReadWholeFile(path), "");
 
-    std::string fresh = dir.File("fresh.txt");
+    std::string fresh = dir_.File("fresh.txt");
     ASSERT_TRUE(OtwartoPlik(&h, fresh.c_str(), 3));  // created
     ASSERT_TRUE(ZamknieciePliku(&h));
     EXPECT_TRUE(MoznaOtworzycPlik(fresh.c_str(), 0));
-    EXPECT_FALSE(MoznaOtworzycPlik(dir.File("none.txt").c_str(), 0));
+    EXPECT_FALSE(MoznaOtworzycPlik(dir_.File("none.txt").c_str(), 0));
 }
 
 TEST_F(RecordsTest, BytesPassUnchanged) {
     ASSERT_TRUE(df::SetLineTerminator("\n"));
-    std::string path = dir.File("b.txt");
+    std::string path = dir_.File("b.txt");
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 1));
     EXPECT_TRUE(ZapisanoDoPlikuLinie(h, "a\x1a\xff"));
@@ -247,18 +247,18 @@ TEST_F(RecordsTest, ClosingAndEndOfFileOnHandlesThatAreNotOpen) {
     int32_t copy = h;
     EXPECT_TRUE(ZamknieciePliku(&h));
     EXPECT_FALSE(ZamknieciePliku(&copy));  // already closed: keeps its value
-    EXPECT_EQ(copy, handles.back());
+    EXPECT_EQ(copy, handles_.back());
     EXPECT_TRUE(Moje_feof(copy));
     char text[256];
     EXPECT_FALSE(OdczytanoZPlikuLinie(copy, text));
-    handles.back() = -1;
+    handles_.back() = -1;
 }
 
 TEST_F(RecordsTest, OverlongTextsAndPathsAreRefusedNotOverflowed) {
-    std::string path = dir.File("w.txt");
+    std::string path = dir_.File("w.txt");
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 1));
-    handles.push_back(h);
+    handles_.push_back(h);
     EXPECT_TRUE(ZapisanoDoPlikuLinie(h, std::string(255, 'a').c_str()));
     EXPECT_TRUE(ZapisanoDoPlikuLinieDanych(h, std::string(254, 'b').c_str()));
     std::string before = ReadWholeFile(path);
@@ -269,7 +269,7 @@ TEST_F(RecordsTest, OverlongTextsAndPathsAreRefusedNotOverflowed) {
     EXPECT_FALSE(ZapisanoDoPlikuLinie(h, unterminated));
     EXPECT_EQ(ReadWholeFile(path), before);
 
-    std::string longPath = dir.File(std::string(300, 'p'));
+    std::string longPath = dir_.File(std::string(300, 'p'));
     int32_t h2 = 5;
     EXPECT_FALSE(OtwartoPlik(&h2, longPath.c_str(), 1));
     EXPECT_EQ(h2, -1);
@@ -281,7 +281,7 @@ TEST_F(RecordsTest, HeaderLinesAreWrittenInOrder) {
     ASSERT_TRUE(df::SetHeaderLine(3, ""));
     EXPECT_FALSE(df::SetHeaderLine(4, "x"));
     EXPECT_FALSE(df::SetHeaderLine(1, std::string(255, 'x')));
-    std::string path = dir.File("hdr.txt");
+    std::string path = dir_.File("hdr.txt");
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 1));
     EXPECT_TRUE(ZapisanoDoPlikuNaglowek(h));
@@ -292,14 +292,14 @@ TEST_F(RecordsTest, HeaderLinesAreWrittenInOrder) {
 
 TEST_F(RecordsTest, DataLinesOfTheDriverFilesAreCountedAndNoticed) {
     auto& st = df::TheDriverFileState();
-    std::string outPath = dir.File("out.txt");
-    std::string otherPath = dir.File("other.txt");
+    std::string outPath = dir_.File("out.txt");
+    std::string otherPath = dir_.File("other.txt");
     int32_t out = -1;
     int32_t other = -1;
     ASSERT_TRUE(OtwartoPlik(&out, outPath.c_str(), 1));
     ASSERT_TRUE(OtwartoPlik(&other, otherPath.c_str(), 1));
-    handles.push_back(out);
-    handles.push_back(other);
+    handles_.push_back(out);
+    handles_.push_back(other);
     st.outputHandle = out;
     st.outlinesPeriod = 10;
     st.rewrite = true;  // no commit per line: a hundred fsyncs add nothing here
@@ -312,13 +312,13 @@ TEST_F(RecordsTest, DataLinesOfTheDriverFilesAreCountedAndNoticed) {
     for (int i = 0; i < 30; ++i) ASSERT_TRUE(ZapisanoDoPlikuLinieDanych(other, "y"));
     ASSERT_TRUE(ZapisanoDoPlikuLinie(out, "$not counted"));
     EXPECT_EQ(st.linesWritten, 25u);
-    EXPECT_EQ(g_notices, (std::vector<std::pair<char, uint32_t>>{{'O', 20}}));
+    EXPECT_EQ(gNotices, (std::vector<std::pair<char, uint32_t>>{{'O', 20}}));
 
-    ASSERT_TRUE(ZamknieciePliku(&handles[handles.size() - 2]));
-    g_notices.clear();
+    ASSERT_TRUE(ZamknieciePliku(&handles_[handles_.size() - 2]));
+    gNotices.clear();
     int32_t in = -1;
     ASSERT_TRUE(OtwartoPlik(&in, outPath.c_str(), 0));
-    handles.push_back(in);
+    handles_.push_back(in);
     st.inputHandle = in;
     st.linesPeriod = 4;
     char text[256];
@@ -327,70 +327,70 @@ TEST_F(RecordsTest, DataLinesOfTheDriverFilesAreCountedAndNoticed) {
     while (OdczytanoZPlikuLinieDanych(in, text, &fe)) ++n;
     EXPECT_EQ(n, 26);  // the raw "$not counted" line reads back as data
     EXPECT_EQ(st.linesRead, 26u);
-    EXPECT_EQ(g_notices, (std::vector<std::pair<char, uint32_t>>{
-                             {'L', 4}, {'L', 8}, {'L', 12}, {'L', 16}, {'L', 20}, {'L', 24}}));
+    EXPECT_EQ(gNotices, (std::vector<std::pair<char, uint32_t>>{
+                            {'L', 4}, {'L', 8}, {'L', 12}, {'L', 16}, {'L', 20}, {'L', 24}}));
     st.outlinesPeriod = 0;
     st.rewrite = false;
 }
 
 TEST_F(RecordsTest, ExclusiveOpenDeniesOtherOpensInThisProcess) {
-    std::string path = dir.File("x.txt");
+    std::string path = dir_.File("x.txt");
     WriteWholeFile(path, "$a\r\n");
     int32_t a = -1;
     int32_t b = -1;
     ASSERT_TRUE(OtwartoPlik(&a, path.c_str(), 0));
-    handles.push_back(a);
+    handles_.push_back(a);
     EXPECT_FALSE(OtwartoPlik(&b, path.c_str(), 0));
     EXPECT_EQ(b, -1);
     // The same reason on both systems: share mode 0 there, the lock here.
     EXPECT_EQ(vorin::platform::LastError(), vorin::platform::kErrSharingViolation);
     EXPECT_FALSE(MoznaOtworzycPlik(path.c_str(), 1));
-    ZamknieciePliku(&handles.back());
+    ZamknieciePliku(&handles_.back());
     EXPECT_EQ(ReadWholeFile(path), "$a\r\n");  // the refused write open truncated nothing
 
     df::TheDriverFileState().exclusiveOpen = false;
     ASSERT_TRUE(OtwartoPlik(&a, path.c_str(), 0));
-    handles.push_back(a);
+    handles_.push_back(a);
     ASSERT_TRUE(OtwartoPlik(&b, path.c_str(), 2));
-    handles.push_back(b);
+    handles_.push_back(b);
     df::TheDriverFileState().exclusiveOpen = true;
     int32_t c = -1;
     EXPECT_FALSE(OtwartoPlik(&c, path.c_str(), 3));  // exclusive while others have it open
 }
 
 TEST_F(RecordsTest, SharingHoldsBetweenProcesses) {
-    std::string path = dir.File("shared.txt");
+    std::string path = dir_.File("shared.txt");
     WriteWholeFile(path, "$a\r\n");
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 0));
-    handles.push_back(h);
-    EXPECT_EQ(df::test::RunHelper({"open", path, "0", "1"}, dir), "0");
-    EXPECT_EQ(df::test::RunHelper({"open", path, "3", "0"}, dir), "0");
-    EXPECT_EQ(df::test::RunHelper({"read", path}, dir), "<cannot open>");
-    ASSERT_TRUE(ZamknieciePliku(&handles.back()));
-    EXPECT_EQ(df::test::RunHelper({"open", path, "0", "1"}, dir), "1");
+    handles_.push_back(h);
+    EXPECT_EQ(df::test::RunHelper({"open", path, "0", "1"}, dir_), "0");
+    EXPECT_EQ(df::test::RunHelper({"open", path, "3", "0"}, dir_), "0");
+    EXPECT_EQ(df::test::RunHelper({"read", path}, dir_), "<cannot open>");
+    ASSERT_TRUE(ZamknieciePliku(&handles_.back()));
+    EXPECT_EQ(df::test::RunHelper({"open", path, "0", "1"}, dir_), "1");
 
     df::TheDriverFileState().exclusiveOpen = false;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 0));
-    handles.push_back(h);
-    EXPECT_EQ(df::test::RunHelper({"open", path, "3", "0"}, dir), "1");
-    EXPECT_EQ(df::test::RunHelper({"open", path, "0", "1"}, dir), "0");
+    handles_.push_back(h);
+    EXPECT_EQ(df::test::RunHelper({"open", path, "3", "0"}, dir_), "1");
+    EXPECT_EQ(df::test::RunHelper({"open", path, "0", "1"}, dir_), "0");
     EXPECT_EQ(ReadWholeFile(path), "$a\r\n");
 }
 
 TEST_F(RecordsTest, CommittedLinesAndAppendsAreSeenByAnotherProcess) {
-    std::string path = dir.File("log.txt");
+    std::string path = dir_.File("log.txt");
     df::TheDriverFileState().exclusiveOpen = false;
     int32_t h = -1;
     ASSERT_TRUE(OtwartoPlik(&h, path.c_str(), 2));
-    handles.push_back(h);
+    handles_.push_back(h);
     ASSERT_TRUE(ZapisanoDoPlikuLinieDanych(h, "one"));
     // Still open here: the other process must see the line already.
-    EXPECT_EQ(df::test::RunHelper({"read", path}, dir), "one\n");
-    EXPECT_EQ(df::test::RunHelper({"append", path, "two"}, dir), "1");
+    EXPECT_EQ(df::test::RunHelper({"read", path}, dir_), "one\n");
+    EXPECT_EQ(df::test::RunHelper({"append", path, "two"}, dir_), "1");
     // Our next line lands after the other process's line, not over it.
     ASSERT_TRUE(ZapisanoDoPlikuLinieDanych(h, "three"));
-    EXPECT_EQ(df::test::RunHelper({"read", path}, dir), "one\ntwo\nthree\n");
+    EXPECT_EQ(df::test::RunHelper({"read", path}, dir_), "one\ntwo\nthree\n");
     EXPECT_EQ(ReadWholeFile(path), "$one\r\n$two\r\n$three\r\n");
 }
 

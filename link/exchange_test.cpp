@@ -15,7 +15,7 @@ namespace {
 
 class Wymiana : public ::testing::Test {
 protected:
-    DrukarkaSkryptowa drukarka;
+    DrukarkaSkryptowa drukarka_;
 
     static void WypelnijNadawanie(unsigned ile, uint8_t od = 1) {
         for (unsigned p = 1; p <= ile; ++p) ObszarNadawania[p] = static_cast<uint8_t>(od + p - 1);
@@ -32,40 +32,40 @@ protected:
 TEST_F(Wymiana, CommandWithNoLengthsSendsEscAndCommandOnly) {
     WymianaRamki(Prefiks::Rozkaz, 0x42, 0, 0, 0);
     EXPECT_EQ(KodWyniku, 0);
-    EXPECT_EQ(drukarka.Zapisane(), (std::vector<uint8_t>{0x1B, 0x42}));
-    EXPECT_EQ(drukarka.Odczyty(), 0u);
-    ASSERT_FALSE(drukarka.Wywolania().empty());
-    EXPECT_EQ(drukarka.Wywolania().front(), "Clear")
+    EXPECT_EQ(drukarka_.Zapisane(), (std::vector<uint8_t>{0x1B, 0x42}));
+    EXPECT_EQ(drukarka_.Odczyty(), 0u);
+    ASSERT_FALSE(drukarka_.Wywolania().empty());
+    EXPECT_EQ(drukarka_.Wywolania().front(), "Clear")
         << "stale bytes are dropped before the request";
 }
 
 TEST_F(Wymiana, PlainCommandModeSendsTheSamePrefix) {
     WypelnijNadawanie(2);
     WymianaRamki(Prefiks::RozkazProsty, 0x42, 0, 2, 0);
-    EXPECT_EQ(drukarka.Zapisane(), (std::vector<uint8_t>{0x1B, 0x42, 1, 2}));
+    EXPECT_EQ(drukarka_.Zapisane(), (std::vector<uint8_t>{0x1B, 0x42, 1, 2}));
 }
 
 TEST_F(Wymiana, ContinuationSendsTheBodyWithoutPrefix) {
     WypelnijNadawanie(130, 0x10);
-    drukarka.Wyslij({0x00});
+    drukarka_.Wyslij({0x00});
     WymianaRamki(Prefiks::Kontynuacja, 0, 0, 130, 1);
     EXPECT_EQ(KodWyniku, 0);
-    EXPECT_EQ(drukarka.Zapisane(), Ciag(130, 0x10));
-    EXPECT_EQ(drukarka.Odczyty(), 1u);
+    EXPECT_EQ(drukarka_.Zapisane(), Ciag(130, 0x10));
+    EXPECT_EQ(drukarka_.Odczyty(), 1u);
 }
 
 TEST_F(Wymiana, FullBodyOf255BytesGoesOutAndTheLongestAnswersFit) {
     WypelnijNadawanie(255);
-    drukarka.Wyslij({0x06});
-    drukarka.Wyslij(Ciag(254, 1));
-    drukarka.Wyslij({0x00});
-    drukarka.Wyslij(Ciag(254, 2));
+    drukarka_.Wyslij({0x06});
+    drukarka_.Wyslij(Ciag(254, 1));
+    drukarka_.Wyslij({0x00});
+    drukarka_.Wyslij(Ciag(254, 2));
     WymianaRamki(Prefiks::Rozkaz, 0x50, 255, 255, 255);
     EXPECT_EQ(KodWyniku, 0);
-    EXPECT_EQ(drukarka.Zapisane().size(), 2u + 255u);
+    EXPECT_EQ(drukarka_.Zapisane().size(), 2u + 255u);
     EXPECT_EQ(ObszarOdpowiedzi[1], 2);
     EXPECT_EQ(ObszarOdpowiedzi[254], static_cast<uint8_t>(255));
-    EXPECT_EQ(drukarka.NieodczytaneBajty(), 0u);
+    EXPECT_EQ(drukarka_.NieodczytaneBajty(), 0u);
 }
 
 // ---- Acknowledgement mapping -----------------------------------------------------------
@@ -82,13 +82,13 @@ class MapowaniePotwierdzenia : public Wymiana,
 TEST_P(MapowaniePotwierdzenia, RefusedCommandKeepsTheBodyBack) {
     const auto p = GetParam();
     WypelnijNadawanie(130);
-    drukarka.Wyslij({p.bajt, 0x00});
+    drukarka_.Wyslij({p.bajt, 0x00});
     WymianaRamki(p.tryb, 0x01, 1, 130, 1);
     EXPECT_EQ(KodWyniku, p.kod);
     EXPECT_EQ(ObszarOdpowiedzi[1], p.bajt);
     const std::size_t prefiks = p.tryb == Prefiks::Kontynuacja ? 0 : 2;
-    EXPECT_EQ(drukarka.Zapisane().size(), prefiks) << "body must not follow a refused command";
-    EXPECT_EQ(drukarka.Odczyty(), 1u);
+    EXPECT_EQ(drukarka_.Zapisane().size(), prefiks) << "body must not follow a refused command";
+    EXPECT_EQ(drukarka_.Odczyty(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,21 +103,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Wymiana, NakToTheLoadersBlockRequestSendsNoBody) {
     WypelnijNadawanie(130);
-    drukarka.Wyslij({0x15});
+    drukarka_.Wyslij({0x15});
     WykonanieRozkazu(1, 1, 130, 1);
     EXPECT_EQ(KodWyniku, 24);
-    EXPECT_EQ(drukarka.Zapisane(), (std::vector<uint8_t>{0x1B, 0x01}));
+    EXPECT_EQ(drukarka_.Zapisane(), (std::vector<uint8_t>{0x1B, 0x01}));
 }
 
 TEST_F(Wymiana, UncheckedAcknowledgementsLetAnyByteThrough) {
     for (uint8_t rozkaz : {0x90, 0x94, 0x95, 0x96, 0x9B, 0x9D, 0x9F}) {
         KodWyniku = 0;
-        drukarka.WyczyscZapis();
+        drukarka_.WyczyscZapis();
         ObszarNadawania[1] = 0x77;
-        drukarka.Wyslij({0x15, 0x00});
+        drukarka_.Wyslij({0x15, 0x00});
         WymianaRamki(Prefiks::Rozkaz, rozkaz, 1, 1, 1);
         EXPECT_EQ(KodWyniku, 0) << Hex(rozkaz);
-        EXPECT_EQ(drukarka.Zapisane(), (std::vector<uint8_t>{0x1B, rozkaz, 0x77})) << Hex(rozkaz);
+        EXPECT_EQ(drukarka_.Zapisane(), (std::vector<uint8_t>{0x1B, rozkaz, 0x77})) << Hex(rozkaz);
     }
 }
 
@@ -132,14 +132,14 @@ class RegulyStatusu : public Wymiana, public ::testing::WithParamInterface<Przyp
 
 TEST_P(RegulyStatusu, StatusByteGivesItsCodeAndStopsTheAnswer) {
     const auto p = GetParam();
-    drukarka.Wyslij({0x06, p.status, 0x31, 0x32, 0x33});
+    drukarka_.Wyslij({0x06, p.status, 0x31, 0x32, 0x33});
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 0, 4);
     EXPECT_EQ(KodWyniku, p.kod) << "status " << int(p.status);
     if (p.kod == 0) {
-        EXPECT_EQ(drukarka.NieodczytaneBajty(), 0u);
+        EXPECT_EQ(drukarka_.NieodczytaneBajty(), 0u);
         EXPECT_EQ(ObszarOdpowiedzi[1], 0x31);
     } else {
-        EXPECT_EQ(drukarka.NieodczytaneBajty(), 3u) << "nothing is read after a refused status";
+        EXPECT_EQ(drukarka_.NieodczytaneBajty(), 3u) << "nothing is read after a refused status";
         EXPECT_EQ(ObszarOdpowiedzi[1], p.status);
     }
 }
@@ -160,18 +160,18 @@ INSTANTIATE_TEST_SUITE_P(Bajty, RegulyStatusu,
                                            PrzypadekStatusu{0xFF, 23}));
 
 TEST_F(Wymiana, CommandA0TakesAckAsSuccessStatus) {
-    drukarka.Wyslij({0x06, 0x06, 0x44});
+    drukarka_.Wyslij({0x06, 0x06, 0x44});
     WymianaRamki(Prefiks::Rozkaz, 0xA0, 1, 0, 2);
     EXPECT_EQ(KodWyniku, 0);
     EXPECT_EQ(ObszarOdpowiedzi[1], 0x44);
 
     KodWyniku = 0;
-    drukarka.Wyslij({0x06, 0x07});
+    drukarka_.Wyslij({0x06, 0x07});
     WymianaRamki(Prefiks::Rozkaz, 0xA0, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 107);
 
     KodWyniku = 0;
-    drukarka.Wyslij({0x06, 0x06});
+    drukarka_.Wyslij({0x06, 0x06});
     WymianaRamki(Prefiks::Rozkaz, 0xA1, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 23) << "only 0xA0 accepts 0x06 as status";
 }
@@ -179,7 +179,7 @@ TEST_F(Wymiana, CommandA0TakesAckAsSuccessStatus) {
 TEST_F(Wymiana, UncheckedStatusCommandsReadOnWhateverTheStatus) {
     for (uint8_t rozkaz : {0x11, 0x31, 0x72, 0xF9}) {
         KodWyniku = 0;
-        drukarka.Wyslij({0x06, 0x55, 0x66});
+        drukarka_.Wyslij({0x06, 0x55, 0x66});
         WymianaRamki(Prefiks::Rozkaz, rozkaz, 1, 0, 2);
         EXPECT_EQ(KodWyniku, 0) << Hex(rozkaz);
         EXPECT_EQ(ObszarOdpowiedzi[1], 0x66) << Hex(rozkaz);
@@ -188,7 +188,7 @@ TEST_F(Wymiana, UncheckedStatusCommandsReadOnWhateverTheStatus) {
 
 TEST_F(Wymiana, ExchangeLeavesAnEarlierCodeStanding) {
     KodWyniku = 5;
-    drukarka.Wyslij({0x06, 0x00});
+    drukarka_.Wyslij({0x06, 0x00});
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 5);
 }
@@ -202,27 +202,27 @@ TEST_F(Wymiana, RecordListEndsAtAnFFThatStartsARecord) {
     } const przypadki[] = {{14, 15}, {13, 40}, {1, 2}, {27, 28}, {26, 40}};
     for (auto p : przypadki) {
         KodWyniku = 0;
-        drukarka.WyczyscZapis();
+        drukarka_.WyczyscZapis();
         std::vector<uint8_t> lista(39, 0x20);
         lista[p.pozycjaFF - 1] = 0xFF;
-        drukarka.Wyslij({0x06});
-        drukarka.Wyslij(lista);
+        drukarka_.Wyslij({0x06});
+        drukarka_.Wyslij(lista);
         WymianaRamki(Prefiks::Rozkaz, 0x47, 40, 0, 0);
         EXPECT_EQ(KodWyniku, 0);
-        EXPECT_EQ(drukarka.Odczyty(), p.odczyty) << "0xFF at " << p.pozycjaFF;
+        EXPECT_EQ(drukarka_.Odczyty(), p.odczyty) << "0xFF at " << p.pozycjaFF;
         EXPECT_EQ(ObszarOdpowiedzi[p.pozycjaFF], 0xFF) << "the end mark is kept";
         // Drop what a list that ended early left on the line.
-        while (drukarka.NieodczytaneBajty() > 0) OdczytBajtu();
+        while (drukarka_.NieodczytaneBajty() > 0) OdczytBajtu();
     }
 }
 
 TEST_F(Wymiana, ArticleListOfCommand0AHasRecordsOnlyInItsListForm) {
     std::vector<uint8_t> lista(109, 0x41);
     lista[27] = 0xFF;  // position 28
-    drukarka.Wyslij({0x06});
-    drukarka.Wyslij(lista);
+    drukarka_.Wyslij({0x06});
+    drukarka_.Wyslij(lista);
     WymianaRamki(Prefiks::Rozkaz, 0x0A, 110, 0, 0);
-    EXPECT_EQ(drukarka.Odczyty(), 29u);
+    EXPECT_EQ(drukarka_.Odczyty(), 29u);
     EXPECT_EQ(DlugoscRekordu(0x0A, 110, 0, 0), 27);
     EXPECT_EQ(DlugoscRekordu(0x0B, 110, 0, 0), 27);
     EXPECT_EQ(DlugoscRekordu(0x0A, 110, 0, 1), 0);
@@ -253,19 +253,19 @@ TEST_F(Wymiana, RecordLengthTable) {
 TEST_F(Wymiana, UnknownA1ListIsReadToItsFullLength) {
     ObszarNadawania[1] = 0x04;
     std::vector<uint8_t> lista(20, 0xFF);
-    drukarka.Wyslij({0x06});
-    drukarka.Wyslij(lista);
+    drukarka_.Wyslij({0x06});
+    drukarka_.Wyslij(lista);
     WymianaRamki(Prefiks::Rozkaz, 0xA1, 21, 1, 0);
     EXPECT_EQ(KodWyniku, 0);
-    EXPECT_EQ(drukarka.Odczyty(), 21u);
+    EXPECT_EQ(drukarka_.Odczyty(), 21u);
 }
 
 TEST_F(Wymiana, StatusPhaseEndsRecordListsToo) {
     // 0xE7 has 4-byte records: after the status, an 0xFF at answer position 5 ends the list.
-    drukarka.Wyslij({0x06, 0x00, 1, 2, 3, 4, 0xFF, 9, 9, 9});
+    drukarka_.Wyslij({0x06, 0x00, 1, 2, 3, 4, 0xFF, 9, 9, 9});
     WymianaRamki(Prefiks::Rozkaz, 0xE7, 1, 0, 10);
     EXPECT_EQ(KodWyniku, 0);
-    EXPECT_EQ(drukarka.Odczyty(), 7u);
+    EXPECT_EQ(drukarka_.Odczyty(), 7u);
     EXPECT_EQ(ObszarOdpowiedzi[5], 0xFF);
 }
 
@@ -281,16 +281,16 @@ TEST_F(Wymiana, DescriptionCommandE5ReadsTheLengthItsStatusAnnounces) {
     for (auto p : przypadki) {
         KodWyniku = 0;
         ObszarOdpowiedzi.Zeruj();
-        drukarka.WyczyscZapis();
+        drukarka_.WyczyscZapis();
         KodTypuUrzadzenia = p.typ;
-        drukarka.Wyslij({0x06, p.status});
-        drukarka.Wyslij(Ciag(50, 0x30));
+        drukarka_.Wyslij({0x06, p.status});
+        drukarka_.Wyslij(Ciag(50, 0x30));
         WymianaRamki(Prefiks::Rozkaz, 0xE5, 1, 0, 1);
         EXPECT_EQ(KodWyniku, 0) << Hex(p.status);
         EXPECT_EQ(ZnacznikOdpowiedzi, p.status);
-        EXPECT_EQ(drukarka.Odczyty(), 2 + p.dalej) << Hex(p.status) << " type " << Hex(p.typ);
+        EXPECT_EQ(drukarka_.Odczyty(), 2 + p.dalej) << Hex(p.status) << " type " << Hex(p.typ);
         EXPECT_EQ(ObszarOdpowiedzi[1], p.dalej ? 0x30 : 0) << Hex(p.status);
-        while (drukarka.NieodczytaneBajty() > 0) OdczytBajtu();
+        while (drukarka_.NieodczytaneBajty() > 0) OdczytBajtu();
     }
 }
 
@@ -298,12 +298,12 @@ TEST_F(Wymiana, DescriptionCommandE5RefusesOtherStatusBytes) {
     for (uint8_t status : {0x00, 0x02, 0xF9, 0xFF}) {
         KodWyniku = 0;
         ZnacznikOdpowiedzi = 0x11;
-        drukarka.WyczyscZapis();
-        drukarka.Wyslij({0x06, status, 0x30});
+        drukarka_.WyczyscZapis();
+        drukarka_.Wyslij({0x06, status, 0x30});
         WymianaRamki(Prefiks::Rozkaz, 0xE5, 1, 0, 1);
         EXPECT_EQ(KodWyniku, 23) << Hex(status);
         EXPECT_EQ(ZnacznikOdpowiedzi, 0x11) << "the tag is left alone";
-        EXPECT_EQ(drukarka.Odczyty(), 2u);
+        EXPECT_EQ(drukarka_.Odczyty(), 2u);
         OdczytBajtu();
     }
 }
@@ -311,13 +311,13 @@ TEST_F(Wymiana, DescriptionCommandE5RefusesOtherStatusBytes) {
 TEST_F(Wymiana, Commands9AAndFCPutTheirStatusIntoTheTag) {
     for (uint8_t rozkaz : {0x9A, 0xFC}) {
         KodWyniku = 0;
-        drukarka.Wyslij({0x06, 0x37, 0x41});
+        drukarka_.Wyslij({0x06, 0x37, 0x41});
         WymianaRamki(Prefiks::Rozkaz, rozkaz, 1, 0, 2);
         EXPECT_EQ(KodWyniku, 0) << Hex(rozkaz);
         EXPECT_EQ(ZnacznikOdpowiedzi, 0x37);
         EXPECT_EQ(ObszarOdpowiedzi[1], 0x41);
 
-        drukarka.Wyslij({0x06, 0x07});
+        drukarka_.Wyslij({0x06, 0x07});
         WymianaRamki(Prefiks::Rozkaz, rozkaz, 1, 0, 1);
         EXPECT_EQ(KodWyniku, 0) << "a tag byte is never a printer error";
         EXPECT_EQ(ZnacznikOdpowiedzi, 0x07);
@@ -328,16 +328,16 @@ TEST_F(Wymiana, Commands9AAndFCPutTheirStatusIntoTheTag) {
 // ---- Status 122 and its two extra bytes ---------------------------------------------------
 
 TEST_F(Wymiana, Status122BringsTwoMoreBytesOnADirectLine) {
-    drukarka.Wyslij({0x06, 122, 0xC1, 0xC2, 0xC3});
+    drukarka_.Wyslij({0x06, 122, 0xC1, 0xC2, 0xC3});
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 222);
     EXPECT_EQ(ObszarOdpowiedzi[1], 0xC1);
     EXPECT_EQ(ObszarOdpowiedzi[2], 0xC2);
-    EXPECT_EQ(drukarka.NieodczytaneBajty(), 1u);
+    EXPECT_EQ(drukarka_.NieodczytaneBajty(), 1u);
 }
 
 TEST_F(Wymiana, Status122WithAMissingExtraByteIsAReceiveTimeout) {
-    drukarka.Wyslij({0x06, 122, 0xC1});
+    drukarka_.Wyslij({0x06, 122, 0xC1});
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 21);
     EXPECT_EQ(ObszarOdpowiedzi[1], 0xC1);
@@ -348,27 +348,27 @@ TEST_F(Wymiana, Status122WithAMissingExtraByteIsAReceiveTimeout) {
 TEST_F(Wymiana, FailedPrefixWriteEndsEverything) {
     for (std::size_t przechodzi : {0u, 1u}) {
         KodWyniku = 0;
-        drukarka.WyczyscZapis();
-        drukarka.ZapisyPrzechodza(przechodzi);
-        drukarka.Wyslij({0x06, 0x00});
+        drukarka_.WyczyscZapis();
+        drukarka_.ZapisyPrzechodza(przechodzi);
+        drukarka_.Wyslij({0x06, 0x00});
         WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 130, 1);
         EXPECT_EQ(KodWyniku, 20);
-        EXPECT_EQ(drukarka.Zapisane().size(), przechodzi);
-        EXPECT_EQ(drukarka.Odczyty(), 0u);
+        EXPECT_EQ(drukarka_.Zapisane().size(), przechodzi);
+        EXPECT_EQ(drukarka_.Odczyty(), 0u);
         EXPECT_EQ(BladPortu, 1);
-        drukarka.ZapisyPrzechodza(1000);
-        while (drukarka.NieodczytaneBajty() > 0) OdczytBajtu();
+        drukarka_.ZapisyPrzechodza(1000);
+        while (drukarka_.NieodczytaneBajty() > 0) OdczytBajtu();
     }
 }
 
 TEST_F(Wymiana, FailedBodyWriteStopsAtThatByte) {
     WypelnijNadawanie(130);
-    drukarka.Wyslij({0x06, 0x00});
-    drukarka.ZapisyPrzechodza(2 + 4);
+    drukarka_.Wyslij({0x06, 0x00});
+    drukarka_.ZapisyPrzechodza(2 + 4);
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 130, 1);
     EXPECT_EQ(KodWyniku, 20);
-    EXPECT_EQ(drukarka.Zapisane(), (std::vector<uint8_t>{0x1B, 0x01, 1, 2, 3, 4}));
-    EXPECT_EQ(drukarka.Odczyty(), 1u) << "no status is awaited after a failed body";
+    EXPECT_EQ(drukarka_.Zapisane(), (std::vector<uint8_t>{0x1B, 0x01, 1, 2, 3, 4}));
+    EXPECT_EQ(drukarka_.Odczyty(), 1u) << "no status is awaited after a failed body";
     EXPECT_EQ(BladPortu, 1);
 }
 
@@ -376,25 +376,25 @@ TEST_F(Wymiana, SilentPrinterIsOneReceiveTimeout) {
     WypelnijNadawanie(130);
     WykonanieRozkazu(1, 1, 130, 1);
     EXPECT_EQ(KodWyniku, 21);
-    EXPECT_EQ(drukarka.Odczyty(), 1u);
-    EXPECT_EQ(drukarka.Zapisane().size(), 2u);
+    EXPECT_EQ(drukarka_.Odczyty(), 1u);
+    EXPECT_EQ(drukarka_.Zapisane().size(), 2u);
     EXPECT_EQ(BladPortu, 1);
 
     // The flag follows the last byte call: the next good exchange clears it.
     KodWyniku = 0;
-    drukarka.Wyslij({0x06, 0x00});
+    drukarka_.Wyslij({0x06, 0x00});
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 0);
     EXPECT_EQ(BladPortu, 0);
 }
 
 TEST_F(Wymiana, AnswerThatStopsHalfwayIsAReceiveTimeout) {
-    drukarka.Wyslij({0x06, 0x00, 0x01, 0x02});
-    drukarka.Milczy();
-    drukarka.Wyslij({0x03});
+    drukarka_.Wyslij({0x06, 0x00, 0x01, 0x02});
+    drukarka_.Milczy();
+    drukarka_.Wyslij({0x03});
     WymianaRamki(Prefiks::Rozkaz, 0x30, 1, 0, 10);
     EXPECT_EQ(KodWyniku, 21);
-    EXPECT_EQ(drukarka.Odczyty(), 5u);
+    EXPECT_EQ(drukarka_.Odczyty(), 5u);
     EXPECT_EQ(ObszarOdpowiedzi[2], 0x02);
 }
 
@@ -410,7 +410,7 @@ TEST_F(Wymiana, LoaderBlockGoesOutAsTheWireTableShows) {
     ObszarNadawania[2] = BajtSlowa(1, numer);
     for (int i = 0; i < 128; ++i) ObszarNadawania[3 + i] = blok[i];
     for (int p = 1; p <= 130; ++p) AktualizacjaCRC(ObszarNadawania[p]);
-    drukarka.Wyslij({0x06, 0x00, 0x00});
+    drukarka_.Wyslij({0x06, 0x00, 0x00});
     WykonanieRozkazu(1, 1, 130, 1);
     ASSERT_EQ(KodWyniku, 0);
     for (int i = 0; i < 128; ++i) {
@@ -432,18 +432,18 @@ TEST_F(Wymiana, LoaderBlockGoesOutAsTheWireTableShows) {
     suma = SumaKontrolna;
     oczekiwane.push_back(BajtSlowa(2, suma));
     oczekiwane.push_back(BajtSlowa(1, suma));
-    EXPECT_EQ(drukarka.Zapisane(), oczekiwane);
-    EXPECT_EQ(drukarka.Wywolania(false), (std::vector<std::string>{"Clear", "Clear"}));
+    EXPECT_EQ(drukarka_.Zapisane(), oczekiwane);
+    EXPECT_EQ(drukarka_.Wywolania(false), (std::vector<std::string>{"Clear", "Clear"}));
 }
 
 TEST_F(Wymiana, LoaderSecondHalfStatusOneAndTwo) {
-    drukarka.Wyslij({0x01});
+    drukarka_.Wyslij({0x01});
     WymianaRamki(Prefiks::Kontynuacja, 0, 0, 130, 1);
     EXPECT_EQ(KodWyniku, 23);
     EXPECT_EQ(ObszarOdpowiedzi[1], 1);
 
     KodWyniku = 0;
-    drukarka.Wyslij({0x02});
+    drukarka_.Wyslij({0x02});
     WymianaRamki(Prefiks::Kontynuacja, 0, 0, 130, 1);
     EXPECT_EQ(KodWyniku, 102);
 }
@@ -451,19 +451,19 @@ TEST_F(Wymiana, LoaderSecondHalfStatusOneAndTwo) {
 // ---- The request exchange and its seams ----------------------------------------------------
 
 namespace serwer {
-bool puszcza = true;
-std::vector<uint32_t> liczniki;
-int obsluzone = 0;
+bool gPuszcza = true;
+std::vector<uint32_t> gLiczniki;
+int gObsluzone = 0;
 bool Obsluga() {
-    ++obsluzone;
-    if (!puszcza) KodWyniku = 56;
-    return puszcza;
+    ++gObsluzone;
+    if (!gPuszcza) KodWyniku = 56;
+    return gPuszcza;
 }
-void Po(uint32_t licznik) { liczniki.push_back(licznik); }
+void Po(uint32_t licznik) { gLiczniki.push_back(licznik); }
 }  // namespace serwer
 
 TEST_F(Wymiana, RequestExchangeCountsEveryRequestWhateverItsOutcome) {
-    drukarka.Wyslij({0x06, 0x00});
+    drukarka_.Wyslij({0x06, 0x00});
     WykonanieRozkazu(0x30, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 0);
     WykonanieRozkazu(0x30, 1, 0, 1);
@@ -474,49 +474,49 @@ TEST_F(Wymiana, RequestExchangeCountsEveryRequestWhateverItsOutcome) {
 TEST_F(Wymiana, ServerChannelIsServedFirstAndCanStopTheRequest) {
     const KanalSerwera kanal{serwer::Obsluga, serwer::Po};
     UstawKanalSerwera(&kanal);
-    serwer::puszcza = true;
-    serwer::liczniki.clear();
-    serwer::obsluzone = 0;
-    drukarka.Wyslij({0x06, 0x00});
+    serwer::gPuszcza = true;
+    serwer::gLiczniki.clear();
+    serwer::gObsluzone = 0;
+    drukarka_.Wyslij({0x06, 0x00});
     WykonanieRozkazu(0x30, 1, 0, 1);
-    EXPECT_EQ(serwer::obsluzone, 1);
-    EXPECT_EQ(serwer::liczniki, (std::vector<uint32_t>{1}));
+    EXPECT_EQ(serwer::gObsluzone, 1);
+    EXPECT_EQ(serwer::gLiczniki, (std::vector<uint32_t>{1}));
 
-    serwer::puszcza = false;
-    drukarka.WyczyscZapis();
+    serwer::gPuszcza = false;
+    drukarka_.WyczyscZapis();
     WykonanieRozkazu(0x30, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 56);
-    EXPECT_TRUE(drukarka.Wywolania().empty()) << "no frame after BREAK";
+    EXPECT_TRUE(drukarka_.Wywolania().empty()) << "no frame after BREAK";
     EXPECT_EQ(LicznikRozkazow, 1u);
-    EXPECT_EQ(serwer::liczniki.size(), 1u);
+    EXPECT_EQ(serwer::gLiczniki.size(), 1u);
 
     UstawKanalSerwera(nullptr);
     KodWyniku = 0;
-    drukarka.Wyslij({0x06, 0x00});
+    drukarka_.Wyslij({0x06, 0x00});
     WykonanieRozkazu(0x30, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 0);
-    EXPECT_EQ(serwer::obsluzone, 2) << "channel off: not served";
+    EXPECT_EQ(serwer::gObsluzone, 2) << "channel off: not served";
 }
 
 // ---- Multiplexer mode 2 through the transport seam ------------------------------------------
 
 namespace mux {
-std::vector<uint8_t> ladunek;
-std::size_t indeks = 0;
-std::vector<uint8_t> zadanie;  // prefix mode, command, lengths, record length
+std::vector<uint8_t> gLadunek;
+std::size_t gIndeks = 0;
+std::vector<uint8_t> gZadanie;  // prefix mode, command, lengths, record length
 bool Zadanie(uint8_t tryb, uint8_t rozkaz, uint8_t potw, uint8_t tresc, uint8_t status,
              uint8_t rekord) {
-    zadanie = {tryb, rozkaz, potw, tresc, status, rekord};
-    indeks = 0;
+    gZadanie = {tryb, rozkaz, potw, tresc, status, rekord};
+    gIndeks = 0;
     return true;
 }
 bool Bajt(uint8_t* b) {
-    if (indeks >= ladunek.size()) {
+    if (gIndeks >= gLadunek.size()) {
         *b = 0;
         KodWyniku = 45;
         return false;
     }
-    *b = ladunek[indeks++];
+    *b = gLadunek[gIndeks++];
     return true;
 }
 }  // namespace mux
@@ -526,26 +526,26 @@ TEST_F(Wymiana, MultiplexerModeReadsThePayloadAndWritesNothingItself) {
     UstawTransportMux(&transport);
     TrybMux = 2;
     WypelnijNadawanie(5);
-    mux::ladunek = {0x06, 0x13, 0x00, 0x21, 0x22};
+    mux::gLadunek = {0x06, 0x13, 0x00, 0x21, 0x22};
     WymianaRamki(Prefiks::Rozkaz, 0x47, 2, 5, 3);
     EXPECT_EQ(KodWyniku, 0);
-    EXPECT_EQ(mux::zadanie, (std::vector<uint8_t>{0, 0x47, 2, 5, 3, 13}));
-    EXPECT_TRUE(drukarka.Zapisane().empty());
-    EXPECT_EQ(drukarka.Odczyty(), 0u);
+    EXPECT_EQ(mux::gZadanie, (std::vector<uint8_t>{0, 0x47, 2, 5, 3, 13}));
+    EXPECT_TRUE(drukarka_.Zapisane().empty());
+    EXPECT_EQ(drukarka_.Odczyty(), 0u);
     EXPECT_EQ(ObszarOdpowiedzi[1], 0x21);
     EXPECT_EQ(ObszarOdpowiedzi[2], 0x22);
 
     // Status 122 brings no extra bytes through the multiplexer.
     KodWyniku = 0;
-    mux::ladunek = {0x06, 122, 0xC1, 0xC2};
+    mux::gLadunek = {0x06, 122, 0xC1, 0xC2};
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 222);
-    EXPECT_EQ(mux::indeks, 2u);
+    EXPECT_EQ(mux::gIndeks, 2u);
     EXPECT_EQ(ObszarOdpowiedzi[1], 122);
 
     // A payload shorter than the answer ends with the transport's code.
     KodWyniku = 0;
-    mux::ladunek = {0x06};
+    mux::gLadunek = {0x06};
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 45);
 }

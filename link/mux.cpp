@@ -242,8 +242,8 @@ bool OdbiorRamkiMux() {
             return false;
         }
         const mux::AnswerReceiver::Step krok = o.Add(bajt);
-        if (krok == mux::AnswerReceiver::Step::kMore) continue;
-        if (krok == mux::AnswerReceiver::Step::kMalformed || !o.ChecksumOk()) {
+        if (krok == mux::AnswerReceiver::Step::More) continue;
+        if (krok == mux::AnswerReceiver::Step::Malformed || !o.ChecksumOk()) {
             KodWyniku = Kod::SumaRamkiMux;
             return false;
         }
@@ -374,8 +374,8 @@ bool BajtOdpowiedziMux(uint8_t* bajt) {
 }
 
 const TransportMux& WbudowanyTransportMux() {
-    static const TransportMux transport{ZadanieMuxTransportu, BajtOdpowiedziMux};
-    return transport;
+    static const TransportMux kTransport{ZadanieMuxTransportu, BajtOdpowiedziMux};
+    return kTransport;
 }
 
 }  // namespace vorin::link

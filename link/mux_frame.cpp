@@ -82,10 +82,10 @@ AnswerReceiver::Step AnswerReceiver::Add(uint8_t byte) {
         // A stray byte restarts the search; it may itself begin "BRAXO".
         if (byte != kIdentification[count_]) {
             count_ = 0;
-            if (byte != kIdentification[0]) return Step::kMore;
+            if (byte != kIdentification[0]) return Step::More;
         }
         buffer_[count_++] = byte;
-        return Step::kMore;
+        return Step::More;
     }
     buffer_[count_++] = byte;
     if (count_ == kIdLength + 2) {
@@ -93,11 +93,11 @@ AnswerReceiver::Step AnswerReceiver::Add(uint8_t byte) {
         // travels in the group header.
         total_ = static_cast<std::size_t>(byte & 0x7F) |
                  (static_cast<std::size_t>(buffer_[kIdLength] & 0x40) << 1);
-        if (total_ < kMinAnswerEncoded || total_ > kMaxEncoded) return Step::kMalformed;
+        if (total_ < kMinAnswerEncoded || total_ > kMaxEncoded) return Step::Malformed;
     }
-    if (count_ < kIdLength + 2 || count_ < kIdLength + total_) return Step::kMore;
+    if (count_ < kIdLength + 2 || count_ < kIdLength + total_) return Step::More;
     logicalCount_ = Decode(buffer_.data() + kIdLength, total_, logical_.data());
-    return Step::kComplete;
+    return Step::Complete;
 }
 
 bool AnswerReceiver::ChecksumOk() const {

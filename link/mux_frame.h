@@ -67,9 +67,9 @@ std::size_t BuildRequest(const Request& r, uint8_t* out);
 class AnswerReceiver {
 public:
     enum class Step {
-        kMore,       // feed the next byte
-        kComplete,   // a whole frame is in; see ChecksumOk() and the rest
-        kMalformed,  // its length code is too small or does not fit the buffer
+        More,       // feed the next byte
+        Complete,   // a whole frame is in; see ChecksumOk() and the rest
+        Malformed,  // its length code is too small or does not fit the buffer
     };
 
     void Reset() {
@@ -79,7 +79,7 @@ public:
     }
     Step Add(uint8_t byte);
 
-    // After kComplete.
+    // After Complete.
     bool ChecksumOk() const;
     uint8_t Control() const { return logical_[1]; }
     const uint8_t* Payload() const { return logical_.data() + 2; }

@@ -75,10 +75,10 @@ TEST(KodGrup, RandomFramesGoThroughEncoderAndReceiver) {
         // Noise first, "BRAX" among it, then the frame.
         mux::AnswerReceiver odbiornik;
         for (uint8_t b : {uint8_t{'B'}, uint8_t{'R'}, uint8_t{'A'}, uint8_t{'X'}, szum(), szum()})
-            ASSERT_EQ(odbiornik.Add(b), mux::AnswerReceiver::Step::kMore);
+            ASSERT_EQ(odbiornik.Add(b), mux::AnswerReceiver::Step::More);
         for (std::size_t i = 0; i + 1 < rozmiar; ++i)
-            ASSERT_EQ(odbiornik.Add(ramka[i]), mux::AnswerReceiver::Step::kMore);
-        ASSERT_EQ(odbiornik.Add(ramka[rozmiar - 1]), mux::AnswerReceiver::Step::kComplete);
+            ASSERT_EQ(odbiornik.Add(ramka[i]), mux::AnswerReceiver::Step::More);
+        ASSERT_EQ(odbiornik.Add(ramka[rozmiar - 1]), mux::AnswerReceiver::Step::Complete);
         ASSERT_TRUE(odbiornik.ChecksumOk());
         EXPECT_EQ(odbiornik.Control(), r.control);
         std::vector<uint8_t> oczekiwany{r.ackLength, r.statusLength, r.recordLength};
@@ -95,10 +95,10 @@ TEST(KodGrup, RandomFramesGoThroughEncoderAndReceiver) {
         if ((gdzie - 5) % 8 == 0) ++gdzie;
         ramka[gdzie] ^= static_cast<uint8_t>(1u << (los() % 7));
         odbiornik.Reset();
-        mux::AnswerReceiver::Step krok = mux::AnswerReceiver::Step::kMore;
-        for (std::size_t i = 0; i < rozmiar && krok == mux::AnswerReceiver::Step::kMore; ++i)
+        mux::AnswerReceiver::Step krok = mux::AnswerReceiver::Step::More;
+        for (std::size_t i = 0; i < rozmiar && krok == mux::AnswerReceiver::Step::More; ++i)
             krok = odbiornik.Add(ramka[i]);
-        EXPECT_FALSE(krok == mux::AnswerReceiver::Step::kComplete && odbiornik.ChecksumOk());
+        EXPECT_FALSE(krok == mux::AnswerReceiver::Step::Complete && odbiornik.ChecksumOk());
     }
 }
 
@@ -107,16 +107,16 @@ TEST(KodGrup, LengthCodesThatCannotBeRightAreRefused) {
         mux::AnswerReceiver odbiornik;
         for (uint8_t b : mux::kIdentification) odbiornik.Add(b);
         const uint8_t naglowek = (dlugosc & 0x80) ? 0xC0 : 0x80;
-        EXPECT_EQ(odbiornik.Add(naglowek), mux::AnswerReceiver::Step::kMore);
+        EXPECT_EQ(odbiornik.Add(naglowek), mux::AnswerReceiver::Step::More);
         EXPECT_EQ(odbiornik.Add(static_cast<uint8_t>(dlugosc | 0x80)),
-                  mux::AnswerReceiver::Step::kMalformed)
+                  mux::AnswerReceiver::Step::Malformed)
             << int(dlugosc);
     }
 }
 
 class RamkaMux : public ::testing::Test {
 protected:
-    DrukarkaSkryptowa drukarka;
+    DrukarkaSkryptowa drukarka_;
     void SetUp() override {
         TrybMux = 2;
         KanalDrukarki = 1;
@@ -127,7 +127,7 @@ protected:
 TEST_F(RamkaMux, RequestFrameOfTheExampleByteForByte) {
     ObszarNadawania[1] = 0x05;
     SumaKontrolna = 0x1234;  // a caller's running checksum, halfway through a block
-    drukarka.Wyslij(Odpowiedz(0, {0x06, 0x00}));
+    drukarka_.Wyslij(Odpowiedz(0, {0x06, 0x00}));
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 1, 1);
     EXPECT_EQ(KodWyniku, 0);
     EXPECT_EQ(SumaKontrolna, 0x1234u) << "frames keep a checksum of their own";
@@ -156,15 +156,15 @@ TEST_F(RamkaMux, RequestFrameOfTheExampleByteForByte) {
                                           0x85,
                                           uint8_t(lo | 0x80),
                                           uint8_t(hi | 0x80)};
-    EXPECT_EQ(drukarka.Zapisane(), oczekiwana);
+    EXPECT_EQ(drukarka_.Zapisane(), oczekiwana);
 }
 
 TEST_F(RamkaMux, ControlByteCarriesThePrintersChannelAndSpeed) {
     KanalDrukarki = 6;
     PredkoscDrukarki = 19200;
-    drukarka.Wyslij(Odpowiedz(0, {0x00}));
+    drukarka_.Wyslij(Odpowiedz(0, {0x00}));
     WymianaRamki(Prefiks::Kontynuacja, 0xE5, 0, 0, 1);
-    const std::vector<uint8_t> z = drukarka.Zapisane();
+    const std::vector<uint8_t> z = drukarka_.Zapisane();
     ASSERT_GE(z.size(), 8u);
     // Second logical byte: channel 6 - 1, 19200, printer request, status as it comes.
     EXPECT_EQ(z[7], 0x80 | 0x05 | 0x08 | 0x20 | 0x40);
@@ -172,36 +172,36 @@ TEST_F(RamkaMux, ControlByteCarriesThePrintersChannelAndSpeed) {
 }
 
 TEST_F(RamkaMux, RequestTooLongForOneFrameIsRefusedBeforeAnyByte) {
-    drukarka.Wyslij(Odpowiedz(0, {}));
+    drukarka_.Wyslij(Odpowiedz(0, {}));
     WymianaRamki(Prefiks::Rozkaz, 0x42, 0, 209, 0);
     EXPECT_EQ(KodWyniku, 0);
-    EXPECT_EQ(drukarka.Zapisane().size(), mux::kFrameBufferSize) << "the largest that fits";
+    EXPECT_EQ(drukarka_.Zapisane().size(), mux::kFrameBufferSize) << "the largest that fits";
 
-    drukarka.WyczyscZapis();
+    drukarka_.WyczyscZapis();
     WymianaRamki(Prefiks::Rozkaz, 0x42, 0, 210, 0);
     EXPECT_EQ(KodWyniku, 32);
-    EXPECT_TRUE(drukarka.Zapisane().empty());
+    EXPECT_TRUE(drukarka_.Zapisane().empty());
 }
 
 TEST_F(RamkaMux, AnswerLongerThanTheFrameBufferIsTakenAsDamaged) {
     // Length code 252: five identification bytes plus 252 would overrun.
-    drukarka.Wyslij({'B', 'R', 'A', 'X', 'O', 0xC0, 0xFC});
-    drukarka.Wyslij(std::vector<uint8_t>(300, 0x80));
+    drukarka_.Wyslij({'B', 'R', 'A', 'X', 'O', 0xC0, 0xFC});
+    drukarka_.Wyslij(std::vector<uint8_t>(300, 0x80));
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 0, 0);
     EXPECT_EQ(KodWyniku, 34);
-    EXPECT_LE(drukarka.Odczyty(), 7u) << "reading stops at the length code";
+    EXPECT_LE(drukarka_.Odczyty(), 7u) << "reading stops at the length code";
 }
 
 TEST_F(RamkaMux, TwoPiecesLongerThanTheAnswerAreaAreRefused) {
     LimitPowtorzenMux = 0;
-    drukarka.Wyslij(Odpowiedz(8, std::vector<uint8_t>(200, 0x06)));
-    drukarka.Wyslij(Odpowiedz(8, std::vector<uint8_t>(60, 0x07)));
+    drukarka_.Wyslij(Odpowiedz(8, std::vector<uint8_t>(200, 0x06)));
+    drukarka_.Wyslij(Odpowiedz(8, std::vector<uint8_t>(60, 0x07)));
     WymianaRamki(Prefiks::Rozkaz, 0x50, 254, 0, 0);
     EXPECT_EQ(KodWyniku, 43);
 
     KodWyniku = 0;
-    drukarka.Wyslij(Odpowiedz(8, std::vector<uint8_t>(200, 0x06)));
-    drukarka.Wyslij(Odpowiedz(8, std::vector<uint8_t>(54, 0x07)));
+    drukarka_.Wyslij(Odpowiedz(8, std::vector<uint8_t>(200, 0x06)));
+    drukarka_.Wyslij(Odpowiedz(8, std::vector<uint8_t>(54, 0x07)));
     WymianaRamki(Prefiks::Rozkaz, 0x50, 254, 0, 0);
     EXPECT_EQ(KodWyniku, 0);
     // The phase stored payload byte p + 1 at position p (ACK first at 1).
@@ -211,21 +211,21 @@ TEST_F(RamkaMux, TwoPiecesLongerThanTheAnswerAreaAreRefused) {
 }
 
 TEST_F(RamkaMux, ReadingPastThePayloadGives0And45) {
-    drukarka.Wyslij(Odpowiedz(0, {0x06}));
+    drukarka_.Wyslij(Odpowiedz(0, {0x06}));
     WymianaRamki(Prefiks::Rozkaz, 0x01, 2, 0, 0);
     EXPECT_EQ(KodWyniku, 45);
     EXPECT_EQ(ObszarOdpowiedzi[1], 0x06);
 }
 
 TEST_F(RamkaMux, NoCarrierNoFrame) {
-    drukarka.dcd = false;
+    drukarka_.dcd = false;
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 30);
-    EXPECT_TRUE(drukarka.Zapisane().empty());
+    EXPECT_TRUE(drukarka_.Zapisane().empty());
 }
 
 TEST_F(RamkaMux, EndlessNoiseEndsTheReception) {
-    drukarka.Wyslij(std::vector<uint8_t>(5000, 'B'));
+    drukarka_.Wyslij(std::vector<uint8_t>(5000, 'B'));
     WymianaRamki(Prefiks::Rozkaz, 0x01, 1, 0, 1);
     EXPECT_EQ(KodWyniku, 33);
 }
@@ -234,15 +234,15 @@ TEST_F(RamkaMux, RawCommandLine) {
     ASSERT_TRUE(PolecenieMux("+++"));
     ASSERT_TRUE(PolecenieMux("ATZ"));
     ASSERT_TRUE(PolecenieMux(""));
-    EXPECT_EQ(drukarka.Zapisane(), (std::vector<uint8_t>{'+', '+', '+', 'A', 'T', 'Z', 0x0D}));
-    EXPECT_EQ(drukarka.Wywolania(false),
+    EXPECT_EQ(drukarka_.Zapisane(), (std::vector<uint8_t>{'+', '+', '+', 'A', 'T', 'Z', 0x0D}));
+    EXPECT_EQ(drukarka_.Wywolania(false),
               (std::vector<std::string>{"Pause 100", "Pause 100", "Pause 100", "Pause 100",
                                         "Pause 100", "Pause 100"}));
 
-    drukarka.WyczyscZapis();
+    drukarka_.WyczyscZapis();
     EXPECT_FALSE(PolecenieMux(std::string(255, 'x').c_str()));
     EXPECT_EQ(KodWyniku, 32);
-    EXPECT_TRUE(drukarka.Wywolania().empty());
+    EXPECT_TRUE(drukarka_.Wywolania().empty());
 }
 
 }  // namespace

@@ -17,13 +17,13 @@ OperacjePortu& Biezace() {
 }  // namespace
 
 const OperacjePortu& DomyslneOperacjePortu() {
-    static const OperacjePortu domyslne = {
+    static const OperacjePortu kDomyslne = {
         ::SerialPortPresent, ::InitializePort, ::UnInitializePort, ::UstawCTS,
         ::ChangeParity,      ::ChangeSpeed,    ::UstawKanal,       ::SetDTRLine,
         ::ClearDTRLine,      ::SetRTSLine,     ::ClearRTSLine,     ::WriteByte,
         ::ReadByte,          ::ClearPort,      ::ModemStatus,      ::Opoznienie,
     };
-    return domyslne;
+    return kDomyslne;
 }
 
 const OperacjePortu& BiezaceOperacjePortu() { return Biezace(); }

@@ -272,11 +272,11 @@ uint8_t KomunikatDoSerwera(char letter, uint32_t value) {
     return lk::KomunikatDoSerwera(letter, value) ? 1 : 0;
 }
 char RozkazSerwera(uint32_t* value) { return lk::RozkazSerwera(value); }
-uint8_t vorin_server_post(uint32_t driver_id, char letter, uint32_t value) {
-    return lk::KomunikatSerwera(driver_id, letter, value) ? 1 : 0;
+uint8_t vorin_server_post(uint32_t driverId, char letter, uint32_t value) {
+    return lk::KomunikatSerwera(driverId, letter, value) ? 1 : 0;
 }
-char vorin_server_fetch(uint32_t* driver_id, uint32_t* value, uint32_t wait_ms) {
-    return lk::OdbiorKomunikatu(driver_id, value, wait_ms);
+char vorin_server_fetch(uint32_t* driverId, uint32_t* value, uint32_t waitMs) {
+    return lk::OdbiorKomunikatu(driverId, value, waitMs);
 }
 
 }  // extern "C"

@@ -61,7 +61,7 @@ public:
     TempFolder() {
         path_ =
             fs::temp_directory_path() / ("vorin_channel_" + std::to_string(pf::CurrentProcessId()) +
-                                         "_" + std::to_string(counter_++));
+                                         "_" + std::to_string(Counter++));
         fs::create_directories(path_);
         std::ofstream(path_ / "empty").close();
     }
@@ -69,10 +69,10 @@ public:
         std::error_code ec;
         fs::remove_all(path_, ec);
     }
-    const fs::path& path() const { return path_; }
+    const fs::path& Path() const { return path_; }
 
 private:
-    static inline int counter_ = 0;
+    static inline int Counter = 0;
     fs::path path_;
 };
 
@@ -88,13 +88,13 @@ public:
     // The test's control messages use `control`, one above the channel's.
     DriverProcess(uint32_t message, uint32_t control, const TempFolder& dir,
                   const std::string& options, const std::string& environment = "")
-        : control_(control), control_bus_(pf::BusParticipant::Open()) {
+        : control_(control), controlBus_(pf::BusParticipant::Open()) {
         const std::string exe = pf::ProgramDirectory() +
                                 (kWindows ? "channel_driver_helper.exe" : "channel_driver_helper");
         const std::string cmd = environment + "\"" + exe + "\" " + std::to_string(message) + " " +
-                                std::to_string(control_) + " \"" + dir.path().string() + "\" " +
-                                options + " < \"" + (dir.path() / "empty").string() + "\" > \"" +
-                                (dir.path() / "out.txt").string() + "\"";
+                                std::to_string(control_) + " \"" + dir.Path().string() + "\" " +
+                                options + " < \"" + (dir.Path() / "empty").string() + "\" > \"" +
+                                (dir.Path() / "out.txt").string() + "\"";
         // cmd.exe drops the outer quotes of a command that starts with one.
         runner_ =
             std::thread([cmd] { (void)std::system((kWindows ? "\"" + cmd + "\"" : cmd).c_str()); });
@@ -106,8 +106,8 @@ public:
         pf::BusBroadcast({control_, 0, 3});
         runner_.join();
     }
-    bool ready() const { return ready_; }
-    uint32_t pid() const { return pid_; }
+    bool Ready() const { return ready_; }
+    uint32_t Pid() const { return pid_; }
 
     Outcome Exchange() {
         StartExchange();
@@ -136,18 +136,18 @@ public:
 
 private:
     bool Await(uint32_t op, pf::BusMessage* out, uint32_t ms) {
-        if (!control_bus_) return false;
+        if (!controlBus_) return false;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (std::chrono::steady_clock::now() < end) {
-            while (control_bus_->Take(control_, out))
+            while (controlBus_->Take(control_, out))
                 if ((out->lParam & 0xFF) == op) return true;
-            control_bus_->Wait(100);
+            controlBus_->Wait(100);
         }
         return false;
     }
 
     uint32_t control_;
-    std::unique_ptr<pf::BusParticipant> control_bus_;
+    std::unique_ptr<pf::BusParticipant> controlBus_;
     std::thread runner_;
     bool ready_ = false;
     uint32_t pid_ = 0;
@@ -169,7 +169,7 @@ protected:
 TEST_F(ServerChannel, CommandsAnswersAndReportsOfARunningDriver) {
     TempFolder dir;
     DriverProcess driver(message_, message_ + 1, dir, "--id 4242 --counter-period 5 --verbose");
-    ASSERT_TRUE(driver.ready()) << ReadText(dir.path() / "out.txt");
+    ASSERT_TRUE(driver.Ready()) << ReadText(dir.Path() / "out.txt");
     // The announcement carries the override, not the process id.
     EXPECT_EQ(DriverProcess::Pending(), (std::vector<Msg>{{4242, 'A', 0}}));
 
@@ -183,7 +183,7 @@ TEST_F(ServerChannel, CommandsAnswersAndReportsOfARunningDriver) {
 
     // Another driver's command is dropped: no answer, no code of the channel.
     lk::KomunikatSerwera(4243, 'b', 0);
-    lk::KomunikatSerwera(driver.pid(), 'b', 0);  // the real id is not ours either
+    lk::KomunikatSerwera(driver.Pid(), 'b', 0);  // the real id is not ours either
     o = driver.Exchange();
     EXPECT_TRUE(o.messages.empty());
     EXPECT_NE(o.code, lk::Kod::PrzerwanieSerwera);
@@ -219,8 +219,8 @@ TEST_F(ServerChannel, CommandsAnswersAndReportsOfARunningDriver) {
     lk::KomunikatSerwera(4242, 'c', 0);
     EXPECT_EQ(driver.Exchange().messages, (std::vector<Msg>{{4242, 'C', 0xFFFFFF}}));
 
-    const std::string log = ReadText(dir.path() / "debug.txt");
-    const std::string head = "***DEBUG*###DRIVER: helper, PID=" + std::to_string(driver.pid());
+    const std::string log = ReadText(dir.Path() / "debug.txt");
+    const std::string head = "***DEBUG*###DRIVER: helper, PID=" + std::to_string(driver.Pid());
     for (const char* event :
          {" poslal komunikat AVAILABLE do Serwera ###", " wykonal rozkaz AVAILABLE Serwera ###",
           " odebral nieznany rozkaz Serwera ###", " wykonal rozkaz BREAK Serwera ###",
@@ -231,7 +231,7 @@ TEST_F(ServerChannel, CommandsAnswersAndReportsOfARunningDriver) {
 TEST_F(ServerChannel, ChannelOffPostsNothingAndServesNothing) {
     TempFolder dir;
     DriverProcess driver(0, message_ + 1, dir, "--id 4343 --counter-period 1 --verbose");
-    ASSERT_TRUE(driver.ready());
+    ASSERT_TRUE(driver.Ready());
     lk::KomunikatSerwera(4343, 'b', 0);
     for (int i = 0; i < 3; ++i) {
         Outcome o = driver.Exchange();
@@ -239,14 +239,14 @@ TEST_F(ServerChannel, ChannelOffPostsNothingAndServesNothing) {
         EXPECT_NE(o.code, lk::Kod::PrzerwanieSerwera);
         EXPECT_TRUE(o.messages.empty());
     }
-    EXPECT_FALSE(fs::exists(dir.path() / "debug.txt"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "debug.txt"));
 }
 
 // Linux: the helper's port is the simulator's pseudo-terminal.
 TEST_F(ServerChannel, SuspendClosesAndResumeReopensThePortOnce) {
     if (kWindows) GTEST_SKIP() << "vorin-sim runs on Linux only";
     TempFolder dir;
-    const fs::path d = dir.path();
+    const fs::path d = dir.Path();
     const std::string sim = pf::ProgramDirectory() + "vorin-sim";
     ASSERT_EQ(
         std::system(("\"" + sim + "\" --verbose --link \"" + (d / "tty").string() + "\" > \"" +
@@ -278,7 +278,7 @@ TEST_F(ServerChannel, SuspendClosesAndResumeReopensThePortOnce) {
 
     DriverProcess driver(message_, message_ + 1, dir, "--port 7 --id 4444",
                          "VORIN_COM7=\"" + (d / "tty").string() + "\" ");
-    ASSERT_TRUE(driver.ready()) << ReadText(d / "out.txt");
+    ASSERT_TRUE(driver.Ready()) << ReadText(d / "out.txt");
     DriverProcess::Pending();
     Outcome o = driver.Exchange();
     ASSERT_EQ(o.code, 0) << ReadText(d / "sim.log");
@@ -321,10 +321,10 @@ TEST_F(ServerChannel, SuspendClosesAndResumeReopensThePortOnce) {
 TEST_F(ServerChannel, VorinServerSendPrintsTheAnswer) {
     TempFolder dir;
     DriverProcess driver(message_, message_ + 1, dir, "--id 4545");
-    ASSERT_TRUE(driver.ready());
+    ASSERT_TRUE(driver.Ready());
     const std::string exe =
         pf::ProgramDirectory() + (kWindows ? "vorin-server.exe" : "vorin-server");
-    const fs::path out = dir.path() / "server.txt";
+    const fs::path out = dir.Path() / "server.txt";
     std::string cmd = "\"" + exe + "\" --message " + std::to_string(message_) +
                       " --timeout 20000 send 4545 c > \"" + out.string() + "\" && echo done>> \"" +
                       out.string() + "\"";

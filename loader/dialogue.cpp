@@ -69,10 +69,10 @@ private:
     bool pushed_ = false;
 };
 
-void ClosingKeyWait(vorin::platform::Console& console, bool key_still_pending) {
+void ClosingKeyWait(vorin::platform::Console& console, bool keyStillPending) {
     // The key that ended the port number is normally still pending: the first
     // read takes it, and the operator's next key ends the program.
-    if (key_still_pending && console.ReadKey() == vorin::platform::Console::kEndOfInput) return;
+    if (keyStillPending && console.ReadKey() == vorin::platform::Console::kEndOfInput) return;
     console.WaitForKey();
 }
 
@@ -92,11 +92,11 @@ int RunDialogue(vorin::platform::Console& console, const DialogueSettings& setti
             console.Write(
                 "\nPodaj numer portu COM do ktorego podlaczono drukarke (0-wyjscie z programu): ");
             const NumberResult answer = ReadInteger(keys);
-            if (answer.status == NumberStatus::kEndOfInput) {
+            if (answer.status == NumberStatus::EndOfInput) {
                 console.Write("\n");
                 return kExitEndOfInput;
             }
-            if (answer.status == NumberStatus::kNoNumber) {
+            if (answer.status == NumberStatus::NoNumber) {
                 if (keys.ReadKeySilently() == vorin::platform::Console::kEndOfInput) {
                     console.Write("\n");
                     return kExitEndOfInput;
@@ -121,15 +121,15 @@ int RunDialogue(vorin::platform::Console& console, const DialogueSettings& setti
     OtwarciePortu();
     if (!PortOtwarty) {
         console.Write(Format("\nNie mozna zainicjowac portu COM%d!\n", port));
-        if (settings.wait_for_key) ClosingKeyWait(console, asked);
+        if (settings.waitForKey) ClosingKeyWait(console, asked);
         return kExitCannotOpen;
     }
 
     console.Write(Format("\n\nTrwa aktualizacja %s: 0%%", kSubject));
-    const int progress_column = console.CursorColumn() - 2;
+    const int progressColumn = console.CursorColumn() - 2;
 
     const uint8_t code = UploadImage(settings.image, [&](unsigned index) {
-        console.MoveToColumn(progress_column);
+        console.MoveToColumn(progressColumn);
         console.Write(Format("%u%%", static_cast<unsigned>((index + 1) * 100u / kBlockCount)));
     });
 
@@ -140,7 +140,7 @@ int RunDialogue(vorin::platform::Console& console, const DialogueSettings& setti
         console.Write(OpisKoduWyniku(code));
     }
     ZamknieciePortu();
-    if (settings.wait_for_key) ClosingKeyWait(console, asked);
+    if (settings.waitForKey) ClosingKeyWait(console, asked);
     return code;
 }
 

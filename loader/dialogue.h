@@ -9,7 +9,7 @@ namespace vorin::loader {
 struct DialogueSettings {
     const unsigned char* image = nullptr;  // 36,864 bytes
     int port = 0;                          // 1 to 255: no prompt; 0: ask
-    bool wait_for_key = true;
+    bool waitForKey = true;
 };
 
 // Runs the whole dialogue on an open console. Returns the exit status: 0 on

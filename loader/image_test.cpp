@@ -27,18 +27,18 @@ std::vector<unsigned char> ReadImageFile() {
 
 class CodePageImage : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { image_ = new std::vector<unsigned char>(ReadImageFile()); }
+    static void SetUpTestSuite() { gImage = new std::vector<unsigned char>(ReadImageFile()); }
     static void TearDownTestSuite() {
-        delete image_;
-        image_ = nullptr;
+        delete gImage;
+        gImage = nullptr;
     }
     void SetUp() override {
-        ASSERT_EQ(image_->size(), vorin::kImageSize) << "reading " << VORIN_CODEPAGE_BIN;
+        ASSERT_EQ(gImage->size(), vorin::kImageSize) << "reading " << VORIN_CODEPAGE_BIN;
     }
 
     static std::uint16_t Word(std::size_t record, int row) {
         const unsigned char* p =
-            image_->data() + record * kRecord + static_cast<std::size_t>(row) * 2;
+            gImage->data() + record * kRecord + static_cast<std::size_t>(row) * 2;
         return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
     }
     static std::size_t SingleRecord(int code) { return static_cast<std::size_t>(code); }
@@ -78,16 +78,16 @@ protected:
         return s;
     }
 
-    static std::vector<unsigned char>* image_;
+    static std::vector<unsigned char>* gImage;
 };
-std::vector<unsigned char>* CodePageImage::image_ = nullptr;
+std::vector<unsigned char>* CodePageImage::gImage = nullptr;
 
 TEST_F(CodePageImage, FileIsTheEmbeddedImageAndStartsWithTheSmallZero) {
-    ASSERT_EQ(0, std::memcmp(image_->data(), vorin::kCodePageImage, vorin::kImageSize))
+    ASSERT_EQ(0, std::memcmp(gImage->data(), vorin::kCodePageImage, vorin::kImageSize))
         << "the program carries a different image than " << VORIN_CODEPAGE_BIN;
     const unsigned char start[] = {0x1E, 0x00, 0x3F, 0x00, 0x73, 0x80, 0x61, 0x80};
-    EXPECT_EQ(0, std::memcmp(image_->data(), start, sizeof start));
-    EXPECT_EQ(vorin::kBlockCount * vorin::kBlockSize, image_->size());
+    EXPECT_EQ(0, std::memcmp(gImage->data(), start, sizeof start));
+    EXPECT_EQ(vorin::kBlockCount * vorin::kBlockSize, gImage->size());
 }
 
 TEST_F(CodePageImage, TellingRowsAreExact) {
@@ -134,7 +134,7 @@ TEST_F(CodePageImage, BlankCodesAndTheBlocksTheyFill) {
     }
     auto zeroBytes = [&](std::size_t from, std::size_t count) {
         for (std::size_t i = from; i < from + count; ++i)
-            if ((*image_)[i] != 0) return false;
+            if ((*gImage)[i] != 0) return false;
         return true;
     };
     for (std::size_t block : {3u, 5u})
@@ -143,7 +143,7 @@ TEST_F(CodePageImage, BlankCodesAndTheBlocksTheyFill) {
         EXPECT_TRUE(zeroBytes(block * vorin::kBlockSize, vorin::kBlockSize)) << block;
     EXPECT_TRUE(zeroBytes(60 * vorin::kBlockSize, 96));
     EXPECT_NE(0,
-              (*image_)[60 * vorin::kBlockSize + 96 + 1] | (*image_)[60 * vorin::kBlockSize + 96]);
+              (*gImage)[60 * vorin::kBlockSize + 96 + 1] | (*gImage)[60 * vorin::kBlockSize + 96]);
     // The last block ends with the blank double-width 255: still part of the image.
     EXPECT_TRUE(zeroBytes(vorin::kImageSize - 2 * kRecord, 2 * kRecord));
 }

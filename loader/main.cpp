@@ -62,27 +62,27 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    if (options.list_ports) {
+    if (options.listPorts) {
         std::fputs(FormatPortList(vorin::platform::ListSerialPorts()).c_str(), stdout);
         return 0;
     }
 
-    std::vector<unsigned char> file_image;
+    std::vector<unsigned char> fileImage;
     const unsigned char* image = vorin::kCodePageImage;
-    if (!options.image_path.empty()) {
-        if (!ReadImageFile(options.image_path, &file_image, &error)) {
+    if (!options.imagePath.empty()) {
+        if (!ReadImageFile(options.imagePath, &fileImage, &error)) {
             std::fprintf(stderr, "vorin-codepage: %s\n", error.c_str());
             return kExitUsage;
         }
-        image = file_image.data();
+        image = fileImage.data();
     }
 
-    if (!options.preview_path.empty()) {
-        if (!vorin::WriteGlyphSheetPng(image, vorin::kImageSize, options.preview_path, &error)) {
+    if (!options.previewPath.empty()) {
+        if (!vorin::WriteGlyphSheetPng(image, vorin::kImageSize, options.previewPath, &error)) {
             std::fprintf(stderr, "vorin-codepage: %s\n", error.c_str());
             return kExitUsage;
         }
-        std::printf("%s\n", options.preview_path.c_str());
+        std::printf("%s\n", options.previewPath.c_str());
         return 0;
     }
 
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     DialogueSettings settings;
     settings.image = image;
     settings.port = options.port;
-    settings.wait_for_key = options.wait_for_key;
+    settings.waitForKey = options.waitForKey;
     const int status = RunDialogue(console, settings);
     console.Close();
     return status;

@@ -26,7 +26,7 @@ NumberResult ReadInteger(KeySource& keys) {
     int key = keys.ReadKey();
     while (IsSpace(key)) key = keys.ReadKey();
     if (key < 0) {
-        result.status = NumberStatus::kEndOfInput;
+        result.status = NumberStatus::EndOfInput;
         return result;
     }
 
@@ -35,16 +35,16 @@ NumberResult ReadInteger(KeySource& keys) {
         negative = key == '-';
         key = keys.ReadKey();
         if (key < 0) {
-            result.status = NumberStatus::kEndOfInput;
+            result.status = NumberStatus::EndOfInput;
             return result;
         }
     }
 
     unsigned base = 10;
     uint32_t value = 0;
-    bool have_digit = false;
+    bool haveDigit = false;
     if (key == '0') {
-        have_digit = true;
+        haveDigit = true;
         key = keys.ReadKey();
         if (key == 'x' || key == 'X') {
             // "0x" must be followed by a hex digit to be hexadecimal; otherwise the
@@ -59,15 +59,15 @@ NumberResult ReadInteger(KeySource& keys) {
         const int digit = key < 0 ? -1 : DigitValue(key, base);
         if (digit < 0) break;
         value = value * base + static_cast<uint32_t>(digit);
-        have_digit = true;
+        haveDigit = true;
         key = keys.ReadKey();
     }
     if (key >= 0) keys.PushBack(key);
-    if (!have_digit) {
-        result.status = NumberStatus::kNoNumber;
+    if (!haveDigit) {
+        result.status = NumberStatus::NoNumber;
         return result;
     }
-    result.status = NumberStatus::kNumber;
+    result.status = NumberStatus::Number;
     result.value = negative ? 0u - value : value;
     return result;
 }

@@ -17,13 +17,13 @@ public:
 };
 
 enum class NumberStatus {
-    kNumber,      // `value` holds the number read
-    kNoNumber,    // the first key after white space cannot begin a number; it is pushed back
-    kEndOfInput,  // input ended before a number was complete
+    Number,      // `value` holds the number read
+    NoNumber,    // the first key after white space cannot begin a number; it is pushed back
+    EndOfInput,  // input ended before a number was complete
 };
 
 struct NumberResult {
-    NumberStatus status = NumberStatus::kNoNumber;
+    NumberStatus status = NumberStatus::NoNumber;
     // The integer read, wrapped to 32 bits as a C int conversion would hold it;
     // only its low bits matter to the caller.
     uint32_t value = 0;

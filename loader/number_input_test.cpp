@@ -26,7 +26,7 @@ public:
     void PushBack(int key) override { pushed_ = key; }
 
     int Pushed() const { return pushed_; }
-    const std::string& echoed() const { return echoed_; }
+    const std::string& Echoed() const { return echoed_; }
 
 private:
     std::string typed_;
@@ -38,39 +38,39 @@ private:
 struct Case {
     const char* typed;
     NumberStatus status;
-    uint32_t low_byte;  // the port number the caller takes
-    int pending;        // key left pushed back, -1 none
+    uint32_t lowByte;  // the port number the caller takes
+    int pending;       // key left pushed back, -1 none
 };
 
 TEST(ReadInteger, ConvertsLikePercentI) {
     const Case cases[] = {
-        {"3\r", NumberStatus::kNumber, 3, '\r'},
-        {"  \t\r\n7\r", NumberStatus::kNumber, 7, '\r'},
-        {"259\r", NumberStatus::kNumber, 3, '\r'},
-        {"256\r", NumberStatus::kNumber, 0, '\r'},
-        {"010\r", NumberStatus::kNumber, 8, '\r'},
-        {"019\r", NumberStatus::kNumber, 1, '9'},  // 9 is no octal digit
-        {"0x3\r", NumberStatus::kNumber, 3, '\r'},
-        {"0XfF\r", NumberStatus::kNumber, 255, '\r'},
-        {"0xg", NumberStatus::kNumber, 0, 'g'},
-        {"+5\r", NumberStatus::kNumber, 5, '\r'},
-        {"-253\r", NumberStatus::kNumber, 3, '\r'},
-        {"3\x7f", NumberStatus::kNumber, 3, 0x7f},  // no line editing
-        {"3\b", NumberStatus::kNumber, 3, '\b'},
-        {"12a", NumberStatus::kNumber, 12, 'a'},
-        {"x", NumberStatus::kNoNumber, 0, 'x'},
-        {" -x", NumberStatus::kNoNumber, 0, 'x'},
-        {"", NumberStatus::kEndOfInput, 0, -1},
-        {"  \r", NumberStatus::kEndOfInput, 0, -1},
-        {"-", NumberStatus::kEndOfInput, 0, -1},
-        {"42", NumberStatus::kNumber, 42, -1},
+        {"3\r", NumberStatus::Number, 3, '\r'},
+        {"  \t\r\n7\r", NumberStatus::Number, 7, '\r'},
+        {"259\r", NumberStatus::Number, 3, '\r'},
+        {"256\r", NumberStatus::Number, 0, '\r'},
+        {"010\r", NumberStatus::Number, 8, '\r'},
+        {"019\r", NumberStatus::Number, 1, '9'},  // 9 is no octal digit
+        {"0x3\r", NumberStatus::Number, 3, '\r'},
+        {"0XfF\r", NumberStatus::Number, 255, '\r'},
+        {"0xg", NumberStatus::Number, 0, 'g'},
+        {"+5\r", NumberStatus::Number, 5, '\r'},
+        {"-253\r", NumberStatus::Number, 3, '\r'},
+        {"3\x7f", NumberStatus::Number, 3, 0x7f},  // no line editing
+        {"3\b", NumberStatus::Number, 3, '\b'},
+        {"12a", NumberStatus::Number, 12, 'a'},
+        {"x", NumberStatus::NoNumber, 0, 'x'},
+        {" -x", NumberStatus::NoNumber, 0, 'x'},
+        {"", NumberStatus::EndOfInput, 0, -1},
+        {"  \r", NumberStatus::EndOfInput, 0, -1},
+        {"-", NumberStatus::EndOfInput, 0, -1},
+        {"42", NumberStatus::Number, 42, -1},
     };
     for (const Case& c : cases) {
         TypedKeys keys(c.typed);
         const NumberResult r = ReadInteger(keys);
         EXPECT_EQ(r.status, c.status) << c.typed;
-        if (c.status == NumberStatus::kNumber) {
-            EXPECT_EQ(r.value & 0xFFu, c.low_byte) << c.typed;
+        if (c.status == NumberStatus::Number) {
+            EXPECT_EQ(r.value & 0xFFu, c.lowByte) << c.typed;
         }
         EXPECT_EQ(keys.Pushed(), c.pending) << c.typed;
     }
@@ -80,14 +80,14 @@ TEST(ReadInteger, LongNumbersWrapWithoutFault) {
     // 2^32 + 3: the low bits survive the wrap-around.
     TypedKeys keys("4294967299\r");
     const NumberResult r = ReadInteger(keys);
-    ASSERT_EQ(r.status, NumberStatus::kNumber);
+    ASSERT_EQ(r.status, NumberStatus::Number);
     EXPECT_EQ(r.value & 0xFFu, 3u);
 }
 
 TEST(ReadInteger, ReadsNothingBeyondTheNumber) {
     TypedKeys keys("5\rabc");
     ReadInteger(keys);
-    EXPECT_EQ(keys.echoed(), "5\r");
+    EXPECT_EQ(keys.Echoed(), "5\r");
 }
 
 }  // namespace

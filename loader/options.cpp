@@ -49,17 +49,17 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
-        bool has_value = false;
+        bool hasValue = false;
         if (arg.rfind("--", 0) == 0) {
             const std::size_t eq = arg.find('=');
             if (eq != std::string::npos) {
                 value = arg.substr(eq + 1);
                 arg = arg.substr(0, eq);
-                has_value = true;
+                hasValue = true;
             }
         }
-        auto take_value = [&](const char* name) {
-            if (has_value) return true;
+        auto takeValue = [&](const char* name) {
+            if (hasValue) return true;
             if (i + 1 >= args.size()) {
                 *error = std::string(name) + " needs a value";
                 return false;
@@ -72,33 +72,33 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
         } else if (arg == "--version") {
             options->version = true;
         } else if (arg == "--list-ports") {
-            options->list_ports = true;
+            options->listPorts = true;
         } else if (arg == "--no-wait") {
-            options->wait_for_key = false;
+            options->waitForKey = false;
         } else if (arg == "--port") {
-            if (!take_value("--port")) return false;
-            options->port_argument = value;
+            if (!takeValue("--port")) return false;
+            options->portArgument = value;
             if (!ResolvePort(value, &options->port, error)) return false;
         } else if (arg == "--image") {
-            if (!take_value("--image")) return false;
+            if (!takeValue("--image")) return false;
             if (value.empty()) {
                 *error = "--image needs a file name";
                 return false;
             }
-            options->image_path = value;
+            options->imagePath = value;
         } else if (arg == "--preview") {
-            if (!take_value("--preview")) return false;
+            if (!takeValue("--preview")) return false;
             if (value.empty()) {
                 *error = "--preview needs a file name";
                 return false;
             }
-            options->preview_path = value;
+            options->previewPath = value;
         } else {
             *error = "unknown option: " + args[i];
             return false;
         }
-        if (has_value && (arg == "--help" || arg == "-h" || arg == "--version" ||
-                          arg == "--no-wait" || arg == "--list-ports")) {
+        if (hasValue && (arg == "--help" || arg == "-h" || arg == "--version" ||
+                         arg == "--no-wait" || arg == "--list-ports")) {
             *error = arg + " takes no value";
             return false;
         }

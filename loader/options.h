@@ -18,12 +18,12 @@ inline constexpr int kExitCannotOpen = 74;  // the port exists but could not be 
 struct Options {
     bool help = false;
     bool version = false;
-    bool list_ports = false;
-    bool wait_for_key = true;
-    int port = 0;               // 1 to 255 from --port; 0: ask the operator
-    std::string port_argument;  // --port as given, for messages
-    std::string image_path;     // --image; empty: the built-in image
-    std::string preview_path;   // --preview
+    bool listPorts = false;
+    bool waitForKey = true;
+    int port = 0;              // 1 to 255 from --port; 0: ask the operator
+    std::string portArgument;  // --port as given, for messages
+    std::string imagePath;     // --image; empty: the built-in image
+    std::string previewPath;   // --preview
 };
 
 // Parses argv[1..]. False with *error for an unknown option, a missing value

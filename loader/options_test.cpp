@@ -14,8 +14,8 @@ TEST(Options, NoneMeansTheDialogueAsWritten) {
     std::string error;
     ASSERT_TRUE(Parse({}, &o, &error));
     EXPECT_EQ(o.port, 0);
-    EXPECT_TRUE(o.wait_for_key);
-    EXPECT_TRUE(o.image_path.empty());
+    EXPECT_TRUE(o.waitForKey);
+    EXPECT_TRUE(o.imagePath.empty());
 }
 
 TEST(Options, PortNumbersAndNames) {
@@ -30,8 +30,8 @@ TEST(Options, PortNumbersAndNames) {
     std::string error;
     ASSERT_TRUE(Parse({"--port=12", "--no-wait", "--image=x.bin"}, &o, &error)) << error;
     EXPECT_EQ(o.port, 12);
-    EXPECT_FALSE(o.wait_for_key);
-    EXPECT_EQ(o.image_path, "x.bin");
+    EXPECT_FALSE(o.waitForKey);
+    EXPECT_EQ(o.imagePath, "x.bin");
 }
 
 TEST(Options, RejectsWhatCannotWork) {

@@ -10,11 +10,11 @@ namespace {
 
 constexpr unsigned kHalf = kBlockSize / 2;
 
-void SendBlock(const unsigned char* block, uint32_t printer_block) {
+void SendBlock(const unsigned char* block, uint32_t printerBlock) {
     using namespace vorin::link;
     SumaKontrolna = 0;
-    ObszarNadawania[1] = BajtSlowa(2, printer_block);
-    ObszarNadawania[2] = BajtSlowa(1, printer_block);
+    ObszarNadawania[1] = BajtSlowa(2, printerBlock);
+    ObszarNadawania[2] = BajtSlowa(1, printerBlock);
     for (unsigned i = 0; i < kHalf; ++i) ObszarNadawania[3 + i] = block[i];
     for (unsigned p = 1; p <= kHalf + 2; ++p) AktualizacjaCRC(ObszarNadawania[p]);
     WykonanieRozkazu(kCmdWriteBlock, 1, kHalf + 2, 1);

@@ -23,26 +23,26 @@ struct SavedTerminal {
     int fd = -1;
     termios original{};
     termios raw{};
-    std::atomic<bool> raw_active{false};
+    std::atomic<bool> rawActive{false};
 };
-SavedTerminal g_saved;
+SavedTerminal gSaved;
 
 const int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-struct sigaction g_previous[sizeof(kTerminatingSignals) / sizeof(int)];
-struct sigaction g_previous_tstp;
-bool g_handlers_installed = false;
-bool g_atexit_registered = false;
+struct sigaction gPrevious[sizeof(kTerminatingSignals) / sizeof(int)];
+struct sigaction gPreviousTstp;
+bool gHandlersInstalled = false;
+bool gAtexitRegistered = false;
 
 void RestoreTerminalNow() {
-    if (g_saved.raw_active.exchange(false)) {
-        tcsetattr(g_saved.fd, TCSANOW, &g_saved.original);
+    if (gSaved.rawActive.exchange(false)) {
+        tcsetattr(gSaved.fd, TCSANOW, &gSaved.original);
     }
 }
 
 void OnTerminatingSignal(int sig) {
     // Only async-signal-safe calls here: tcsetattr, write, signal, raise.
-    const int saved_errno = errno;
-    if (g_saved.raw_active.load()) {
+    const int savedErrno = errno;
+    if (gSaved.rawActive.load()) {
         RestoreTerminalNow();
         static const char kNewLine[] = "\r\n";
         ssize_t ignored = write(STDOUT_FILENO, kNewLine, 2);
@@ -50,45 +50,45 @@ void OnTerminatingSignal(int sig) {
     }
     signal(sig, SIG_DFL);
     raise(sig);
-    errno = saved_errno;
+    errno = savedErrno;
 }
 
 void OnStop(int) {
-    const int saved_errno = errno;
-    const bool was_raw = g_saved.raw_active.load();
-    if (was_raw) RestoreTerminalNow();
+    const int savedErrno = errno;
+    const bool wasRaw = gSaved.rawActive.load();
+    if (wasRaw) RestoreTerminalNow();
     // SIGSTOP cannot be blocked: the process stops right here and carries on
     // from this point when it is continued.
     kill(getpid(), SIGSTOP);
-    if (was_raw) {
-        tcsetattr(g_saved.fd, TCSANOW, &g_saved.raw);
-        g_saved.raw_active.store(true);
+    if (wasRaw) {
+        tcsetattr(gSaved.fd, TCSANOW, &gSaved.raw);
+        gSaved.rawActive.store(true);
     }
-    errno = saved_errno;
+    errno = savedErrno;
 }
 
 void InstallHandlers() {
-    if (g_handlers_installed) return;
+    if (gHandlersInstalled) return;
     struct sigaction sa {};
     sa.sa_handler = OnTerminatingSignal;
     sigemptyset(&sa.sa_mask);
     for (std::size_t i = 0; i < sizeof(kTerminatingSignals) / sizeof(int); ++i) {
-        sigaction(kTerminatingSignals[i], &sa, &g_previous[i]);
+        sigaction(kTerminatingSignals[i], &sa, &gPrevious[i]);
     }
     struct sigaction stop {};
     stop.sa_handler = OnStop;
     sigemptyset(&stop.sa_mask);
-    sigaction(SIGTSTP, &stop, &g_previous_tstp);
-    g_handlers_installed = true;
+    sigaction(SIGTSTP, &stop, &gPreviousTstp);
+    gHandlersInstalled = true;
 }
 
 void RemoveHandlers() {
-    if (!g_handlers_installed) return;
+    if (!gHandlersInstalled) return;
     for (std::size_t i = 0; i < sizeof(kTerminatingSignals) / sizeof(int); ++i) {
-        sigaction(kTerminatingSignals[i], &g_previous[i], nullptr);
+        sigaction(kTerminatingSignals[i], &gPrevious[i], nullptr);
     }
-    sigaction(SIGTSTP, &g_previous_tstp, nullptr);
-    g_handlers_installed = false;
+    sigaction(SIGTSTP, &gPreviousTstp, nullptr);
+    gHandlersInstalled = false;
 }
 
 void RestoreAtExit() { RestoreTerminalNow(); }
@@ -114,12 +114,12 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }  // namespace
 
 struct Console::State {
-    int in_fd = STDIN_FILENO;
-    int out_fd = STDOUT_FILENO;
-    bool in_tty = false;
-    bool out_tty = false;
+    int inFd = STDIN_FILENO;
+    int outFd = STDOUT_FILENO;
+    bool inTty = false;
+    bool outTty = false;
     bool open = false;
-    bool input_ended = false;
+    bool inputEnded = false;
     int pushed = kNoKey;
     // The current output line as far as this program wrote it, and the cursor's
     // index in it: the column on a terminal we cannot ask cheaply, and the text
@@ -138,17 +138,17 @@ Console::~Console() {
 bool Console::Open(std::string* error) {
     State& s = *state_;
     if (s.open) return true;
-    s.in_tty = isatty(s.in_fd) == 1;
-    s.out_tty = isatty(s.out_fd) == 1;
-    if (s.in_tty) {
+    s.inTty = isatty(s.inFd) == 1;
+    s.outTty = isatty(s.outFd) == 1;
+    if (s.inTty) {
         termios t{};
-        if (tcgetattr(s.in_fd, &t) != 0) {
+        if (tcgetattr(s.inFd, &t) != 0) {
             if (error)
                 *error = std::string("cannot read the terminal settings: ") + std::strerror(errno);
             return false;
         }
-        g_saved.fd = s.in_fd;
-        g_saved.original = t;
+        gSaved.fd = s.inFd;
+        gSaved.original = t;
         // Key by key, no echo (the dialogue echoes what it accepts), Enter as
         // '\r'; Ctrl+C and Ctrl+Z still act as signals.
         t.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ECHOE | ECHOK | ECHONL | IEXTEN));
@@ -157,18 +157,18 @@ bool Console::Open(std::string* error) {
         t.c_oflag |= OPOST | ONLCR;
         t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;
-        g_saved.raw = t;
+        gSaved.raw = t;
         InstallHandlers();
-        if (!g_atexit_registered) {
+        if (!gAtexitRegistered) {
             std::atexit(RestoreAtExit);
-            g_atexit_registered = true;
+            gAtexitRegistered = true;
         }
-        if (tcsetattr(s.in_fd, TCSANOW, &t) != 0) {
+        if (tcsetattr(s.inFd, TCSANOW, &t) != 0) {
             if (error) *error = std::string("cannot set the terminal up: ") + std::strerror(errno);
             RemoveHandlers();
             return false;
         }
-        g_saved.raw_active.store(true);
+        gSaved.rawActive.store(true);
     }
     s.open = true;
     return true;
@@ -178,9 +178,9 @@ void Console::Close() {
     State& s = *state_;
     if (!s.open) return;
     s.open = false;
-    if (s.in_tty && g_saved.raw_active.load()) {
+    if (s.inTty && gSaved.rawActive.load()) {
         // Keys typed while the program ran belong to the program, not the shell.
-        tcflush(s.in_fd, TCIFLUSH);
+        tcflush(s.inFd, TCIFLUSH);
         RestoreTerminalNow();
     }
     RemoveHandlers();
@@ -188,9 +188,9 @@ void Console::Close() {
 
 void Console::Clear() {
     State& s = *state_;
-    if (s.out_tty) {
+    if (s.outTty) {
         static const char kClear[] = "\x1b[H\x1b[2J";
-        WriteAll(s.out_fd, kClear, sizeof(kClear) - 1);
+        WriteAll(s.outFd, kClear, sizeof(kClear) - 1);
     }
     s.line.clear();
     s.cursor = 0;
@@ -199,7 +199,7 @@ void Console::Clear() {
 void Console::Write(std::string_view text) {
     State& s = *state_;
     TrackOutputLine(s.line, s.cursor, text);
-    WriteAll(s.out_fd, text.data(), text.size());
+    WriteAll(s.outFd, text.data(), text.size());
 }
 
 int Console::ReadKey() {
@@ -209,19 +209,19 @@ int Console::ReadKey() {
         s.pushed = kNoKey;
         return key;
     }
-    if (s.input_ended) return kEndOfInput;
+    if (s.inputEnded) return kEndOfInput;
     for (;;) {
         unsigned char c = 0;
-        const ssize_t n = read(s.in_fd, &c, 1);
+        const ssize_t n = read(s.inFd, &c, 1);
         if (n == 1) return c;
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) {
-            pollfd p{s.in_fd, POLLIN, 0};
+            pollfd p{s.inFd, POLLIN, 0};
             poll(&p, 1, -1);
             continue;
         }
         // End of file, or EIO from a terminal whose other side went away.
-        s.input_ended = true;
+        s.inputEnded = true;
         return kEndOfInput;
     }
 }
@@ -231,8 +231,8 @@ void Console::PushBack(int key) { state_->pushed = key; }
 bool Console::KeyPending() {
     State& s = *state_;
     if (s.pushed != kNoKey) return true;
-    if (s.input_ended) return false;
-    pollfd p{s.in_fd, POLLIN, 0};
+    if (s.inputEnded) return false;
+    pollfd p{s.inFd, POLLIN, 0};
     int r;
     do {
         r = poll(&p, 1, 0);
@@ -255,10 +255,10 @@ void Console::MoveToColumn(int column) {
     State& s = *state_;
     if (column < 1) column = 1;
     const std::size_t index = static_cast<std::size_t>(column - 1);
-    if (s.out_tty) {
+    if (s.outTty) {
         char seq[32];
         const int n = std::snprintf(seq, sizeof seq, "\x1b[%dG", column);
-        WriteAll(s.out_fd, seq, static_cast<std::size_t>(n));
+        WriteAll(s.outFd, seq, static_cast<std::size_t>(n));
     } else {
         // A log or a pipe: carriage return and the line up to the column, so a
         // reader that honours '\r' sees the line rewritten in place.
@@ -266,7 +266,7 @@ void Console::MoveToColumn(int column) {
         // -Wrestrict overlap inside operator+ on a temporary string.
         std::string redraw(1, '\r');
         redraw.append(s.line, 0, index);
-        WriteAll(s.out_fd, redraw.data(), redraw.size());
+        WriteAll(s.outFd, redraw.data(), redraw.size());
     }
     s.cursor = index;
     if (s.line.size() < index) s.line.resize(index, ' ');

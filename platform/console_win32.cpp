@@ -14,14 +14,14 @@ constexpr int kNoKey = -2;
 
 // What the Ctrl+C handler needs to put the console back; it runs on a thread
 // of its own, so the flag is atomic and the rest is fixed before it is armed.
-HANDLE g_in = INVALID_HANDLE_VALUE;
-DWORD g_original_in_mode = 0;
-std::atomic<bool> g_mode_changed{false};
+HANDLE gIn = INVALID_HANDLE_VALUE;
+DWORD gOriginalInMode = 0;
+std::atomic<bool> gModeChanged{false};
 
 void RestoreInputMode() {
-    if (g_mode_changed.exchange(false)) {
-        FlushConsoleInputBuffer(g_in);
-        SetConsoleMode(g_in, g_original_in_mode);
+    if (gModeChanged.exchange(false)) {
+        FlushConsoleInputBuffer(gIn);
+        SetConsoleMode(gIn, gOriginalInMode);
     }
 }
 
@@ -51,13 +51,13 @@ bool IsKeyChar(const INPUT_RECORD& r) {
 struct Console::State {
     HANDLE in = INVALID_HANDLE_VALUE;
     HANDLE out = INVALID_HANDLE_VALUE;
-    bool in_console = false;
-    bool out_console = false;
+    bool inConsole = false;
+    bool outConsole = false;
     bool open = false;
-    bool input_ended = false;
+    bool inputEnded = false;
     int pushed = kNoKey;
     int repeats = 0;  // further copies of a held key still to hand out
-    int repeat_key = 0;
+    int repeatKey = 0;
     std::string line;  // the current output line when output is redirected
     std::size_t cursor = 0;
 };
@@ -75,13 +75,13 @@ bool Console::Open(std::string* error) {
     s.in = GetStdHandle(STD_INPUT_HANDLE);
     s.out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
-    s.in_console = s.in != INVALID_HANDLE_VALUE && s.in != nullptr && GetConsoleMode(s.in, &mode);
-    DWORD out_mode = 0;
-    s.out_console =
-        s.out != INVALID_HANDLE_VALUE && s.out != nullptr && GetConsoleMode(s.out, &out_mode);
-    if (s.in_console) {
-        g_in = s.in;
-        g_original_in_mode = mode;
+    s.inConsole = s.in != INVALID_HANDLE_VALUE && s.in != nullptr && GetConsoleMode(s.in, &mode);
+    DWORD outMode = 0;
+    s.outConsole =
+        s.out != INVALID_HANDLE_VALUE && s.out != nullptr && GetConsoleMode(s.out, &outMode);
+    if (s.inConsole) {
+        gIn = s.in;
+        gOriginalInMode = mode;
         // Key by key without the console's own echo or line editing; Ctrl+C
         // stays a signal to the process.
         if (!SetConsoleMode(s.in, ENABLE_PROCESSED_INPUT)) {
@@ -93,7 +93,7 @@ bool Console::Open(std::string* error) {
             }
             return false;
         }
-        g_mode_changed.store(true);
+        gModeChanged.store(true);
         SetConsoleCtrlHandler(OnControl, TRUE);
     }
     s.open = true;
@@ -104,7 +104,7 @@ void Console::Close() {
     State& s = *state_;
     if (!s.open) return;
     s.open = false;
-    if (s.in_console) {
+    if (s.inConsole) {
         RestoreInputMode();
         SetConsoleCtrlHandler(OnControl, FALSE);
     }
@@ -114,7 +114,7 @@ void Console::Clear() {
     State& s = *state_;
     s.line.clear();
     s.cursor = 0;
-    if (!s.out_console) return;
+    if (!s.outConsole) return;
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!GetConsoleScreenBufferInfo(s.out, &info)) return;
     const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
@@ -128,7 +128,7 @@ void Console::Clear() {
 void Console::Write(std::string_view text) {
     State& s = *state_;
     TrackOutputLine(s.line, s.cursor, text);
-    if (s.out_console) {
+    if (s.outConsole) {
         const char* data = text.data();
         std::size_t size = text.size();
         while (size > 0) {
@@ -152,22 +152,22 @@ int Console::ReadKey() {
     }
     if (s.repeats > 0) {
         --s.repeats;
-        return s.repeat_key;
+        return s.repeatKey;
     }
-    if (s.input_ended) return kEndOfInput;
-    if (s.in_console) {
+    if (s.inputEnded) return kEndOfInput;
+    if (s.inConsole) {
         for (;;) {
             INPUT_RECORD r;
             DWORD n = 0;
             if (!ReadConsoleInputA(s.in, &r, 1, &n)) {
-                s.input_ended = true;
+                s.inputEnded = true;
                 return kEndOfInput;
             }
             if (n == 1 && IsKeyChar(r)) {
                 const int key = static_cast<unsigned char>(r.Event.KeyEvent.uChar.AsciiChar);
                 if (r.Event.KeyEvent.wRepeatCount > 1) {
                     s.repeats = r.Event.KeyEvent.wRepeatCount - 1;
-                    s.repeat_key = key;
+                    s.repeatKey = key;
                 }
                 return key;
             }
@@ -177,7 +177,7 @@ int Console::ReadKey() {
     DWORD n = 0;
     if (s.in == INVALID_HANDLE_VALUE || s.in == nullptr || !ReadFile(s.in, &c, 1, &n, nullptr) ||
         n != 1) {
-        s.input_ended = true;
+        s.inputEnded = true;
         return kEndOfInput;
     }
     return c;
@@ -188,8 +188,8 @@ void Console::PushBack(int key) { state_->pushed = key; }
 bool Console::KeyPending() {
     State& s = *state_;
     if (s.pushed != kNoKey || s.repeats > 0) return true;
-    if (s.input_ended) return false;
-    if (s.in_console) {
+    if (s.inputEnded) return false;
+    if (s.inConsole) {
         for (;;) {
             DWORD count = 0;
             if (!GetNumberOfConsoleInputEvents(s.in, &count) || count == 0) return false;
@@ -208,12 +208,12 @@ bool Console::KeyPending() {
 
 bool Console::WaitForKey() {
     State& s = *state_;
-    if (s.in_console) {
+    if (s.inConsole) {
         for (;;) {
             if (KeyPending()) return true;
-            if (s.input_ended) return false;
+            if (s.inputEnded) return false;
             if (WaitForSingleObject(s.in, INFINITE) != WAIT_OBJECT_0) {
-                s.input_ended = true;
+                s.inputEnded = true;
                 return false;
             }
         }
@@ -226,7 +226,7 @@ bool Console::WaitForKey() {
 
 int Console::CursorColumn() {
     State& s = *state_;
-    if (s.out_console) {
+    if (s.outConsole) {
         CONSOLE_SCREEN_BUFFER_INFO info;
         if (GetConsoleScreenBufferInfo(s.out, &info)) return info.dwCursorPosition.X + 1;
     }
@@ -238,7 +238,7 @@ void Console::MoveToColumn(int column) {
     if (column < 1) column = 1;
     const std::size_t index = static_cast<std::size_t>(column - 1);
     bool moved = false;
-    if (s.out_console) {
+    if (s.outConsole) {
         CONSOLE_SCREEN_BUFFER_INFO info;
         if (GetConsoleScreenBufferInfo(s.out, &info)) {
             COORD at{static_cast<SHORT>(column - 1), info.dwCursorPosition.Y};
@@ -250,7 +250,7 @@ void Console::MoveToColumn(int column) {
         // -Wrestrict overlap inside operator+ on a temporary string.
         std::string redraw(1, '\r');
         redraw.append(s.line, 0, index);
-        if (s.out_console) {
+        if (s.outConsole) {
             DWORD written = 0;
             WriteConsoleA(s.out, redraw.data(), static_cast<DWORD>(redraw.size()), &written,
                           nullptr);

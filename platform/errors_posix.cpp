@@ -3,10 +3,10 @@
 namespace vorin::platform {
 
 namespace {
-thread_local int32_t t_lastError = 0;
+thread_local int32_t gLastError = 0;
 }
 
-int32_t LastError() { return t_lastError; }
-void SetLastError(int32_t code) { t_lastError = code; }
+int32_t LastError() { return gLastError; }
+void SetLastError(int32_t code) { gLastError = code; }
 
 }  // namespace vorin::platform

@@ -40,7 +40,7 @@ public:
         pollfd p{fd_, POLLIN, 0};
         return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
     }
-    int fd() const { return fd_; }
+    int Fd() const { return fd_; }
 
 private:
     int fd_;
@@ -57,7 +57,7 @@ std::unique_ptr<Event> Event::Create(bool signalled) {
     return std::make_unique<PosixEvent>(fd);
 }
 
-int EventFd(const Event& event) { return static_cast<const PosixEvent&>(event).fd(); }
+int EventFd(const Event& event) { return static_cast<const PosixEvent&>(event).Fd(); }
 
 int PollTimeout(std::chrono::steady_clock::time_point deadline, bool infinite) {
     if (infinite) return -1;

@@ -15,36 +15,36 @@ namespace {
 
 constexpr std::int32_t kFirstHandle = 3;  // keep clear of 0..2, which read like stdio
 
-std::mutex g_tableLock;
-std::vector<HANDLE> g_table;  // index = handle - kFirstHandle; INVALID_HANDLE_VALUE = free
+std::mutex gTableLock;
+std::vector<HANDLE> gTable;  // index = handle - kFirstHandle; INVALID_HANDLE_VALUE = free
 
 HANDLE Lookup(std::int32_t handle) {
-    std::lock_guard<std::mutex> lock(g_tableLock);
+    std::lock_guard<std::mutex> lock(gTableLock);
     if (handle < kFirstHandle) return INVALID_HANDLE_VALUE;
     std::size_t i = static_cast<std::size_t>(handle - kFirstHandle);
-    return i < g_table.size() ? g_table[i] : INVALID_HANDLE_VALUE;
+    return i < gTable.size() ? gTable[i] : INVALID_HANDLE_VALUE;
 }
 
 std::int32_t Insert(HANDLE h) {
-    std::lock_guard<std::mutex> lock(g_tableLock);
-    for (std::size_t i = 0; i < g_table.size(); ++i) {
-        if (g_table[i] == INVALID_HANDLE_VALUE) {
-            g_table[i] = h;
+    std::lock_guard<std::mutex> lock(gTableLock);
+    for (std::size_t i = 0; i < gTable.size(); ++i) {
+        if (gTable[i] == INVALID_HANDLE_VALUE) {
+            gTable[i] = h;
             return static_cast<std::int32_t>(i) + kFirstHandle;
         }
     }
-    if (g_table.size() >= 1u << 20) return -1;
-    g_table.push_back(h);
-    return static_cast<std::int32_t>(g_table.size() - 1) + kFirstHandle;
+    if (gTable.size() >= 1u << 20) return -1;
+    gTable.push_back(h);
+    return static_cast<std::int32_t>(gTable.size() - 1) + kFirstHandle;
 }
 
 HANDLE Remove(std::int32_t handle) {
-    std::lock_guard<std::mutex> lock(g_tableLock);
+    std::lock_guard<std::mutex> lock(gTableLock);
     if (handle < kFirstHandle) return INVALID_HANDLE_VALUE;
     std::size_t i = static_cast<std::size_t>(handle - kFirstHandle);
-    if (i >= g_table.size()) return INVALID_HANDLE_VALUE;
-    HANDLE h = g_table[i];
-    g_table[i] = INVALID_HANDLE_VALUE;
+    if (i >= gTable.size()) return INVALID_HANDLE_VALUE;
+    HANDLE h = gTable[i];
+    gTable[i] = INVALID_HANDLE_VALUE;
     return h;
 }
 

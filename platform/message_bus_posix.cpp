@@ -69,8 +69,8 @@ pid_t OwnerOf(const char* name) {
 }
 
 int SenderSocket() {
-    static const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    return fd;
+    static const int kFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    return kFd;
 }
 
 std::atomic<unsigned> gParticipants{0};

@@ -137,7 +137,7 @@ public:
         ::close(fd_);
     }
 
-    bool ok() const { return abortTx_ && abortRx_; }
+    bool Ok() const { return abortTx_ && abortRx_; }
 
     bool IsCharacterDevice() override {
         struct stat st {};
@@ -550,7 +550,7 @@ std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
     int fd = OpenExclusive(port, error);
     if (fd < 0) return nullptr;
     auto device = std::make_unique<PosixSerialDevice>(fd);
-    if (!device->ok()) {
+    if (!device->Ok()) {
         error = LastError() ? LastError() : kErrNotEnoughMemory;
         return nullptr;
     }

@@ -39,8 +39,8 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
         return 0;
     }
     using Ioctl = int (*)(int, unsigned long, void*);
-    static const auto system = reinterpret_cast<Ioctl>(dlsym(RTLD_NEXT, "ioctl"));
-    return system(fd, request, arg);
+    static const auto kSystem = reinterpret_cast<Ioctl>(dlsym(RTLD_NEXT, "ioctl"));
+    return kSystem(fd, request, arg);
 }
 
 namespace vorin::platform {

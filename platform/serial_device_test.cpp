@@ -53,7 +53,7 @@ public:
     }
     ~PendingRead() { Join(); }
 
-    bool started() const { return thread_ != nullptr; }
+    bool Started() const { return thread_ != nullptr; }
     // True once the read waits for completion.
     bool WaitUntilPending() {
         const auto deadline = Clock::now() + std::chrono::milliseconds(kBoundMs);
@@ -78,7 +78,7 @@ public:
     void Join() {
         if (thread_) thread_->Join();
     }
-    const TransferResult& result() const { return result_; }
+    const TransferResult& Result() const { return result_; }
 
 private:
     Bytes buffer_;
@@ -305,15 +305,15 @@ TEST_F(SerialDeviceTest, CancelEventEndsAPendingRead) {
     auto cancel = Event::Create(false);
     ASSERT_NE(cancel, nullptr);
     PendingRead read(*device, 4, cancel.get());
-    ASSERT_TRUE(read.started());
+    ASSERT_TRUE(read.Started());
     ASSERT_TRUE(read.WaitUntilPending());
     EXPECT_FALSE(read.WaitFinished(50));
     cancel->Set();
     EXPECT_TRUE(read.WaitFinished(kBoundMs));
     read.Rescue(*line_);
     read.Join();
-    EXPECT_EQ(read.result().outcome, TransferOutcome::Cancelled);
-    EXPECT_EQ(read.result().bytes, 0u);
+    EXPECT_EQ(read.Result().outcome, TransferOutcome::Cancelled);
+    EXPECT_EQ(read.Result().bytes, 0u);
 
     // The device is usable after the cancelled read.
     ASSERT_TRUE(line_->Send({0x10, 0x20}));
@@ -326,25 +326,25 @@ TEST_F(SerialDeviceTest, CancelEventAlreadySetEndsAReadThatWouldWait) {
     auto cancel = Event::Create(true);
     ASSERT_NE(cancel, nullptr);
     PendingRead read(*device, 1, cancel.get());
-    ASSERT_TRUE(read.started());
+    ASSERT_TRUE(read.Started());
     EXPECT_TRUE(read.WaitFinished(kBoundMs));
     read.Rescue(*line_);
     read.Join();
-    EXPECT_EQ(read.result().outcome, TransferOutcome::Cancelled);
+    EXPECT_EQ(read.Result().outcome, TransferOutcome::Cancelled);
 }
 
 TEST_F(SerialDeviceTest, AbortingPurgeEndsAPendingRead) {
     auto device = OpenLibraryEnd(ReadTimeouts(0, 0, 0));
     ASSERT_NE(device, nullptr);
     PendingRead read(*device, 4, nullptr);
-    ASSERT_TRUE(read.started());
+    ASSERT_TRUE(read.Started());
     ASSERT_TRUE(read.WaitUntilPending());
     EXPECT_EQ(device->Purge(kPurgeRxAbort | kPurgeRxClear), 0);
     EXPECT_TRUE(read.WaitFinished(kBoundMs));
     read.Rescue(*line_);
     read.Join();
-    EXPECT_EQ(read.result().outcome, TransferOutcome::CompletionFailed);
-    EXPECT_EQ(read.result().error, kErrOperationAborted);
+    EXPECT_EQ(read.Result().outcome, TransferOutcome::CompletionFailed);
+    EXPECT_EQ(read.Result().error, kErrOperationAborted);
 }
 
 // A write far larger than every buffer on the way, to a peer that reads
@@ -464,15 +464,15 @@ TEST_F(SerialDeviceTest, HangUpEndsAPendingReadWithoutData) {
     auto cancel = Event::Create(false);
     ASSERT_NE(cancel, nullptr);
     PendingRead read(*device, 1, cancel.get());
-    ASSERT_TRUE(read.started());
+    ASSERT_TRUE(read.Started());
     ASSERT_TRUE(read.WaitUntilPending());
     line_->HangUp();
     const bool ended = read.WaitFinished(kBoundMs);
     if (!ended) cancel->Set();  // never leave the thread behind
     read.Join();
     ASSERT_TRUE(ended) << "a read on a line that was hung up kept waiting";
-    EXPECT_EQ(read.result().bytes, 0u);
-    EXPECT_NE(read.result().outcome, TransferOutcome::Cancelled);
+    EXPECT_EQ(read.Result().bytes, 0u);
+    EXPECT_NE(read.Result().outcome, TransferOutcome::Cancelled);
 
     // Later reads fail rather than report "no byte yet" for ever.
     uint8_t byte = 0;

@@ -19,7 +19,7 @@ namespace vorin::platform {
 
 namespace {
 
-std::atomic<int> g_nextPort{200};
+std::atomic<int> gNextPort{200};
 
 class PtyLine final : public TestLine {
 public:
@@ -99,8 +99,8 @@ std::unique_ptr<TestLine> TestLine::Create(std::string& why) {
     ::fcntl(master, F_SETFL, O_NONBLOCK);
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    int port = g_nextPort.fetch_add(1);
-    if (port > 255) g_nextPort = port = 200;
+    int port = gNextPort.fetch_add(1);
+    if (port > 255) gNextPort = port = 200;
     std::string var = "VORIN_COM" + std::to_string(port);
     ::setenv(var.c_str(), ::ptsname(master), 1);
     return std::make_unique<PtyLine>(master, slave, static_cast<uint8_t>(port));

@@ -156,6 +156,6 @@ uint64_t PrzebiegiWatku() { return gPrzebiegi.load(); }
 
 }  // namespace vorin::serial
 
-extern "C" void vorin_serial_set_channel(uint32_t message_number, uint32_t driver_id) {
-    vorin::serial::UstawKanalWatku(message_number, driver_id);
+extern "C" void vorin_serial_set_channel(uint32_t messageNumber, uint32_t driverId) {
+    vorin::serial::UstawKanalWatku(messageNumber, driverId);
 }

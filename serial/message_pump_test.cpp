@@ -32,7 +32,7 @@ ThreadCall LibraryFunction(const char* name) {
 class Server {
 public:
     explicit Server(uint32_t number) : number_(number), bus_(pf::BusParticipant::Open()) {}
-    bool ok() const { return bus_ != nullptr; }
+    bool Ok() const { return bus_ != nullptr; }
     void Send(char letter) { pf::BusBroadcast({number_, kDriver, static_cast<uint8_t>(letter)}); }
     // The next driver letter from our driver within `ms`; 0 when none came.
     char Next(uint32_t ms) {
@@ -69,13 +69,13 @@ TEST(MessagePump, ReportsWhileAReadWaitsAndObeysSuspendAndResume) {
     if (!line) GTEST_SKIP() << "no test line: " << why;
     const uint32_t number = 0xE000 + (pf::CurrentProcessId() % 0x800) * 2;
     Server server(number);
-    ASSERT_TRUE(server.ok());
-    const ThreadCall OpenThread = LibraryFunction("OpenThread");
-    const ThreadCall CloseThread = LibraryFunction("CloseThread");
-    ASSERT_TRUE(OpenThread != nullptr && CloseThread != nullptr);
+    ASSERT_TRUE(server.Ok());
+    const ThreadCall openThread = LibraryFunction("OpenThread");
+    const ThreadCall closeThread = LibraryFunction("CloseThread");
+    ASSERT_TRUE(openThread != nullptr && closeThread != nullptr);
     vorin_serial_set_channel(number, kDriver);
-    OpenThread();
-    OpenThread();  // a second start keeps the one thread
+    openThread();
+    openThread();  // a second start keeps the one thread
 
     // No transfer waits: the pump answers commands and reports nothing else.
     server.Send('a');
@@ -105,13 +105,13 @@ TEST(MessagePump, ReportsWhileAReadWaitsAndObeysSuspendAndResume) {
 
     server.Send('s');
     ASSERT_TRUE(server.AnswerAfterReports('S', 5000));
-    CloseThread();  // must end a suspended thread
+    closeThread();  // must end a suspended thread
     server.Send('a');
     EXPECT_EQ(server.Next(200), 0) << "the thread has ended";
 
     stop = true;
     reader.join();
     UnInitializePort();
-    CloseThread();  // nothing running: nothing to do
+    closeThread();  // nothing running: nothing to do
     vorin_serial_set_channel(0, 0);
 }

@@ -52,8 +52,8 @@ public:
     void RecoverFromLineError();
 
     // Settings (what Configure and the flat functions change).
-    uint8_t port() const { return port_; }
-    const std::string& deviceName() const { return deviceName_; }
+    uint8_t Port() const { return port_; }
+    const std::string& DeviceName() const { return deviceName_; }
     uint32_t speed = 0;
     int32_t parity = 2;
     int32_t stopBits = 0;
@@ -64,8 +64,8 @@ public:
     uint16_t writeTimeout = 0;
     uint16_t readTimeout = 0;
     uint32_t lineErrors = 0;
-    const platform::CommTimeouts& timeouts() const { return timeouts_; }
-    const platform::LineSettings& deviceState() const { return dcb_; }
+    const platform::CommTimeouts& Timeouts() const { return timeouts_; }
+    const platform::LineSettings& DeviceState() const { return dcb_; }
 
 protected:
     // For an OpenDevice of a derived class (tests put a device of their own).

@@ -24,8 +24,8 @@ namespace {
 
 TEST(Texts, AreWindows1250) {
     // ł ó ź ż ę ą ć ś ń, and their capitals, as the single bytes of cp1250.
-    constexpr auto t = ToCp1250("łóźżęąćśń ŁÓŹŻĘĄĆŚŃ");
-    EXPECT_STREQ(t.c_str(),
+    constexpr auto kT = ToCp1250("łóźżęąćśń ŁÓŹŻĘĄĆŚŃ");
+    EXPECT_STREQ(kT.c_str(),
                  "\xB3\xF3\x9F\xBF\xEA\xB9\xE6\x9C\xF1 \xA3\xD3\x8F\xAF\xCA\xA5\xC6\x8C\xD1");
     EXPECT_STREQ(text::kTimeoutsRead.c_str(),
                  " B\xB3\xB9"
@@ -76,14 +76,14 @@ TEST(PortObject, TimeoutsFollowTheSeconds) {
     {
         TComm port;
         port.Configure(line->Port(), 38400, 3, 0);
-        EXPECT_EQ(port.deviceName(), "\\\\.\\COM" + std::to_string(line->Port()));
+        EXPECT_EQ(port.DeviceName(), "\\\\.\\COM" + std::to_string(line->Port()));
         ASSERT_EQ(port.Open(), 0) << PeekError().text;
-        EXPECT_EQ(port.timeouts().readInterval, platform::kMaxDword);
-        EXPECT_EQ(port.timeouts().readTotalConstant, 0u);
-        EXPECT_EQ(port.timeouts().writeTotalConstant, 3000u);
-        EXPECT_EQ(port.timeouts().readTotalMultiplier, 0u);
-        EXPECT_TRUE(port.deviceState().abortOnError);
-        EXPECT_EQ(port.deviceState().dtrControl, 0);
+        EXPECT_EQ(port.Timeouts().readInterval, platform::kMaxDword);
+        EXPECT_EQ(port.Timeouts().readTotalConstant, 0u);
+        EXPECT_EQ(port.Timeouts().writeTotalConstant, 3000u);
+        EXPECT_EQ(port.Timeouts().readTotalMultiplier, 0u);
+        EXPECT_TRUE(port.DeviceState().abortOnError);
+        EXPECT_EQ(port.DeviceState().dtrControl, 0);
         EXPECT_EQ(port.Close(), 0);
         EXPECT_FALSE(port.IsOpen());
     }
@@ -91,9 +91,9 @@ TEST(PortObject, TimeoutsFollowTheSeconds) {
         TComm port;
         port.Configure(line->Port(), 38400, 0, 3);
         ASSERT_EQ(port.Open(), 0);
-        EXPECT_EQ(port.timeouts().readInterval, 3000u);
-        EXPECT_EQ(port.timeouts().readTotalConstant, 3000u);
-        EXPECT_EQ(port.timeouts().writeTotalConstant, 0u);
+        EXPECT_EQ(port.Timeouts().readInterval, 3000u);
+        EXPECT_EQ(port.Timeouts().readTotalConstant, 3000u);
+        EXPECT_EQ(port.Timeouts().writeTotalConstant, 0u);
         // Opening an open object reopens it.
         EXPECT_EQ(port.Open(), 0);
         EXPECT_TRUE(port.IsOpen());
@@ -139,13 +139,13 @@ public:
     // `abortedWaits`: how many comm-event waits fail with 995 before one
     // delivers EV_RXCHAR (-1: all of them).
     LineErrorDevice(bool abortedAtOpen, int abortedWaits)
-        : aborted_(abortedAtOpen), abortedWaits_(abortedWaits) {}
+        : aborted(abortedAtOpen), abortedWaits(abortedWaits) {}
 
-    std::atomic<bool> aborted_;
-    std::atomic<int> abortedWaits_;
-    std::atomic<int> waits_{0};
-    std::atomic<int> clears_{0};
-    std::atomic<int> written_{0};
+    std::atomic<bool> aborted;
+    std::atomic<int> abortedWaits;
+    std::atomic<int> waits{0};
+    std::atomic<int> clears{0};
+    std::atomic<int> written{0};
 
     bool IsCharacterDevice() override { return true; }
     int32_t GetLineSettings(platform::LineSettings&) override { return 0; }
@@ -158,15 +158,15 @@ public:
     int32_t Escape(platform::LineControl) override { return platform::kErrNotSupported; }
     int32_t GetModemStatus(uint32_t&) override { return platform::kErrNotSupported; }
     int32_t ClearErrors(uint32_t& ce) override {
-        ce = aborted_.exchange(false) ? uint32_t{platform::kCeFrame} : 0u;
-        clears_.fetch_add(1);
+        ce = aborted.exchange(false) ? uint32_t{platform::kCeFrame} : 0u;
+        clears.fetch_add(1);
         return 0;
     }
     bool TransmitEmpty() override { return true; }
     platform::TransferResult Write(const uint8_t*, uint32_t count, platform::Event*,
                                    std::atomic<uint8_t>*) override {
         if (Request() != 0) return {platform::TransferOutcome::Failed, 0, kAborted};
-        written_.fetch_add(1);
+        written.fetch_add(1);
         return {platform::TransferOutcome::CompletedAtOnce, count, 0};
     }
     platform::TransferResult Read(uint8_t*, uint32_t, platform::Event*,
@@ -175,10 +175,10 @@ public:
         return {platform::TransferOutcome::CompletedAtOnce, 0, 0};
     }
     platform::CommEventResult WaitCommEvent(platform::Event& stop) override {
-        waits_.fetch_add(1);
-        if (abortedWaits_.load() != 0) {
-            if (abortedWaits_.load() > 0) abortedWaits_.fetch_sub(1);
-            aborted_.store(true);
+        waits.fetch_add(1);
+        if (abortedWaits.load() != 0) {
+            if (abortedWaits.load() > 0) abortedWaits.fetch_sub(1);
+            aborted.store(true);
             return {platform::CommEventOutcome::Failed, 0, kAborted};
         }
         if (!delivered_.exchange(true)) return {platform::CommEventOutcome::Fired, kEvRxChar, 0};
@@ -190,7 +190,7 @@ public:
 private:
     static constexpr int32_t kAborted = platform::kErrOperationAborted;
     static constexpr uint32_t kEvRxChar = platform::kEvRxChar;
-    int32_t Request() { return aborted_.load() ? kAborted : 0; }
+    int32_t Request() { return aborted.load() ? kAborted : 0; }
     std::atomic<bool> delivered_{false};
 };
 
@@ -225,10 +225,10 @@ TEST(LineError, AbortedRequestsAreAcknowledgedAndThePortGoesOn) {
         PortOnDevice port(std::move(owned));
         port.Configure(1, 38400, 1, 1);
         ASSERT_EQ(port.Open(), 0) << PeekError().text;
-        ASSERT_TRUE(Eventually([&] { return device.waits_.load() >= (atOpen ? 1 : 2); }));
-        EXPECT_GE(device.clears_.load(), 1);
+        ASSERT_TRUE(Eventually([&] { return device.waits.load() >= (atOpen ? 1 : 2); }));
+        EXPECT_GE(device.clears.load(), 1);
         EXPECT_EQ(WriteByte(0x41), 1) << PeekError().text;
-        EXPECT_EQ(device.written_.load(), 1);
+        EXPECT_EQ(device.written.load(), 1);
         EXPECT_EQ(port.Close(), 0);
     }
 
@@ -240,7 +240,7 @@ TEST(LineError, AbortedRequestsAreAcknowledgedAndThePortGoesOn) {
     port.Configure(1, 38400, 1, 1);
     ASSERT_EQ(port.Open(), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(failing.waits_.load(), TZdarzeniaCommThread::kMaxAbortedWaits + 1);
+    EXPECT_EQ(failing.waits.load(), TZdarzeniaCommThread::kMaxAbortedWaits + 1);
     EXPECT_EQ(port.Close(), 0);
 }
 

@@ -21,12 +21,12 @@ inline constexpr std::array<uint16_t, 256> kCrc16ArcTable = [] {
     return table;
 }();
 
-inline constexpr uint16_t crc16_arc_update(uint16_t crc, uint8_t byte) {
+inline constexpr uint16_t Crc16ArcUpdate(uint16_t crc, uint8_t byte) {
     return static_cast<uint16_t>((crc >> 8) ^ kCrc16ArcTable[(crc ^ byte) & 0xFF]);
 }
 
-inline constexpr uint16_t crc16_arc(const uint8_t* data, size_t size, uint16_t crc = 0) {
-    for (size_t i = 0; i < size; ++i) crc = crc16_arc_update(crc, data[i]);
+inline constexpr uint16_t Crc16Arc(const uint8_t* data, size_t size, uint16_t crc = 0) {
+    for (size_t i = 0; i < size; ++i) crc = Crc16ArcUpdate(crc, data[i]);
     return crc;
 }
 

@@ -112,7 +112,7 @@ void DeviceModel::ArticleRecord(uint32_t number, bool shortForm, std::vector<uin
         return;
     }
     const Article& a = found->second;
-    ++stats_.articles_read;
+    ++stats_.articlesRead;
     out.push_back(kOk);
     if (shortForm) {
         PutText(out, a.name, 20);
@@ -147,7 +147,7 @@ void DeviceModel::Answer(std::vector<uint8_t>& out) {
         break;
     case 0xF9:
         if (static_cast<uint8_t>(body_[0] ^ body_[1]) != 0xFF) {
-            ++stats_.bad_keys;
+            ++stats_.badKeys;
             std::snprintf(line, sizeof line,
                           "error: key code 0x%02X with 0x%02X, not its complement: not pressed",
                           body_[0], body_[1]);

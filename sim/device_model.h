@@ -13,9 +13,9 @@
 namespace vorin::sim {
 
 struct DeviceStats {
-    uint64_t keys = 0;      // accepted key presses
-    uint64_t bad_keys = 0;  // a key code whose complement did not match
-    uint64_t articles_read = 0;
+    uint64_t keys = 0;     // accepted key presses
+    uint64_t badKeys = 0;  // a key code whose complement did not match
+    uint64_t articlesRead = 0;
 };
 
 class DeviceModel {

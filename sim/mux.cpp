@@ -23,28 +23,28 @@ constexpr uint8_t kControlPiece = 8;
 constexpr size_t kMinRequestLogical = 7;
 const uint8_t kNoise[] = {0x00, 0xFF, 'B', 'R', 'A', 'X', 0x55};
 
-size_t wire_size(size_t logical) { return logical + (logical + 6) / 7; }
+size_t WireSize(size_t logical) { return logical + (logical + 6) / 7; }
 
 // Group code, one bit at a time: every wire byte has bit 7 set; a group's
 // header holds the top bits of the (up to) seven bytes that follow it.
-std::vector<uint8_t> encode(const std::vector<uint8_t>& logical) {
+std::vector<uint8_t> Encode(const std::vector<uint8_t>& logical) {
     std::vector<uint8_t> wire;
-    size_t header_at = 0;
+    size_t headerAt = 0;
     for (size_t i = 0; i < logical.size(); ++i) {
         const size_t slot = i % 7;
         if (slot == 0) {
-            header_at = wire.size();
+            headerAt = wire.size();
             wire.push_back(0x80);
         }
         if (logical[i] >= 0x80)
-            wire[header_at] = static_cast<uint8_t>(wire[header_at] | (1u << (6 - slot)));
+            wire[headerAt] = static_cast<uint8_t>(wire[headerAt] | (1u << (6 - slot)));
         wire.push_back(static_cast<uint8_t>(logical[i] | 0x80));
     }
     return wire;
 }
 
 // false when a byte lacks its top bit (a real multiplexer would not take it).
-bool decode(const std::vector<uint8_t>& wire, std::vector<uint8_t>& logical) {
+bool Decode(const std::vector<uint8_t>& wire, std::vector<uint8_t>& logical) {
     logical.clear();
     uint8_t header = 0;
     for (size_t i = 0; i < wire.size(); ++i) {
@@ -62,30 +62,30 @@ bool decode(const std::vector<uint8_t>& wire, std::vector<uint8_t>& logical) {
 
 // Takes the answer of one phase out of what the printer said: a first byte,
 // then up to count - 1 more; a record list ends at a 0xFF that starts a record.
-std::vector<uint8_t> take(const std::vector<uint8_t>& said, size_t count, uint8_t record) {
+std::vector<uint8_t> Take(const std::vector<uint8_t>& said, size_t count, uint8_t record) {
     std::vector<uint8_t> taken;
     for (size_t i = 0; i < said.size() && taken.size() < count; ++i) {
         taken.push_back(said[i]);
-        const size_t after_first = taken.size() - 1;
-        if (record && after_first >= 1 && said[i] == 0xFF && after_first % record == 1) break;
+        const size_t afterFirst = taken.size() - 1;
+        if (record && afterFirst >= 1 && said[i] == 0xFF && afterFirst % record == 1) break;
     }
     return taken;
 }
 
-bool refusal(uint8_t ack) { return ack == kNak || ack == 0x01 || ack == 0x65 || ack == 0xC8; }
+bool Refusal(uint8_t ack) { return ack == kNak || ack == 0x01 || ack == 0x65 || ack == 0xC8; }
 
 }  // namespace
 
-std::vector<uint8_t> mux_answer_frame(uint8_t control, const std::vector<uint8_t>& payload) {
+std::vector<uint8_t> MuxAnswerFrame(uint8_t control, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> logical;
-    logical.push_back(static_cast<uint8_t>(wire_size(payload.size() + 4)));
+    logical.push_back(static_cast<uint8_t>(WireSize(payload.size() + 4)));
     logical.push_back(control);
     logical.insert(logical.end(), payload.begin(), payload.end());
-    const uint16_t crc = crc16_arc(logical.data(), logical.size());
+    const uint16_t crc = Crc16Arc(logical.data(), logical.size());
     logical.push_back(static_cast<uint8_t>(crc & 0xFF));
     logical.push_back(static_cast<uint8_t>(crc >> 8));
     std::vector<uint8_t> frame(kId, kId + kIdSize);
-    const std::vector<uint8_t> wire = encode(logical);
+    const std::vector<uint8_t> wire = Encode(logical);
     frame.insert(frame.end(), wire.begin(), wire.end());
     return frame;
 }
@@ -96,219 +96,219 @@ Multiplexer::Multiplexer(MuxFaults faults, Forward printer, LogSink log, bool ve
       log_(std::move(log)),
       verbose_(verbose) {}
 
-void Multiplexer::log(const std::string& line) const {
+void Multiplexer::Log(const std::string& line) const {
     if (log_) log_("mux: " + line);
 }
 
-void Multiplexer::line_closed() {
+void Multiplexer::LineClosed() {
     wire_.clear();
-    id_matched_ = 0;
-    second_piece_pending_ = false;
+    idMatched_ = 0;
+    secondPiecePending_ = false;
 }
 
-void Multiplexer::receive(uint8_t byte, int64_t now_ms, std::vector<uint8_t>& out) {
-    if (id_matched_ > 0 && now_ms - last_byte_ms_ > gap_timeout_ms) {
-        log("error: a frame stopped after " + std::to_string(id_matched_ + wire_.size()) +
+void Multiplexer::Receive(uint8_t byte, int64_t nowMs, std::vector<uint8_t>& out) {
+    if (idMatched_ > 0 && nowMs - lastByteMs_ > gapTimeoutMs) {
+        Log("error: a frame stopped after " + std::to_string(idMatched_ + wire_.size()) +
             " bytes; dropped");
-        ++stats_.bad_frames;
-        line_closed();
+        ++stats_.badFrames;
+        LineClosed();
     }
-    last_byte_ms_ = now_ms;
-    if (id_matched_ < kIdSize) {
-        if (static_cast<char>(byte) == kId[id_matched_]) {
-            ++id_matched_;
+    lastByteMs_ = nowMs;
+    if (idMatched_ < kIdSize) {
+        if (static_cast<char>(byte) == kId[idMatched_]) {
+            ++idMatched_;
         } else {
-            stats_.stray_bytes += id_matched_ + (byte == 'B' ? 0 : 1);
-            id_matched_ = byte == 'B' ? 1 : 0;
+            stats_.strayBytes += idMatched_ + (byte == 'B' ? 0 : 1);
+            idMatched_ = byte == 'B' ? 1 : 0;
         }
         return;
     }
     wire_.push_back(byte);
     if (wire_.size() < 2) return;
     const size_t length = (wire_[1] & 0x7Fu) | ((wire_[0] & 0x40u) << 1);
-    if (length < wire_size(kMinRequestLogical)) {
-        ++stats_.bad_frames;
-        log("error: length code " + std::to_string(length) +
+    if (length < WireSize(kMinRequestLogical)) {
+        ++stats_.badFrames;
+        Log("error: length code " + std::to_string(length) +
             " is too small; asked for the request again");
-        line_closed();
-        answer(kControlRepeatRequest, {}, out);
+        LineClosed();
+        Answer(kControlRepeatRequest, {}, out);
         return;
     }
     if (wire_.size() < length) return;
-    on_frame(now_ms, out);
+    OnFrame(nowMs, out);
     wire_.clear();
-    id_matched_ = 0;
+    idMatched_ = 0;
 }
 
-void Multiplexer::on_frame(int64_t now_ms, std::vector<uint8_t>& out) {
+void Multiplexer::OnFrame(int64_t nowMs, std::vector<uint8_t>& out) {
     std::vector<uint8_t> logical;
-    bool sound = decode(wire_, logical) && logical.size() >= kMinRequestLogical;
+    bool sound = Decode(wire_, logical) && logical.size() >= kMinRequestLogical;
     if (sound) {
         const size_t n = logical.size();
-        const uint16_t crc = crc16_arc(logical.data(), n - 2);
+        const uint16_t crc = Crc16Arc(logical.data(), n - 2);
         sound = crc == (logical[n - 2] | logical[n - 1] << 8) && logical[0] == wire_.size();
     }
     if (!sound) {
-        ++stats_.bad_frames;
-        log("error: a request frame failed its checks (top bits, length or checksum); asked for it "
+        ++stats_.badFrames;
+        Log("error: a request frame failed its checks (top bits, length or checksum); asked for it "
             "again");
-        answer(kControlRepeatRequest, {}, out);
+        Answer(kControlRepeatRequest, {}, out);
         return;
     }
     ++stats_.frames;
-    const bool printer_request_frame = (logical[1] & kPrinterRequestBit) != 0;
-    if (faults_.control_times > 0 && printer_request_frame) {
-        --faults_.control_times;
+    const bool printerRequestFrame = (logical[1] & kPrinterRequestBit) != 0;
+    if (faults_.controlTimes > 0 && printerRequestFrame) {
+        --faults_.controlTimes;
         ++stats_.injected;
         char text[96];
         std::snprintf(text, sizeof text, "answered control code 0x%02X (--mux-control, %u more)",
-                      *faults_.control, faults_.control_times);
-        log(text);
+                      *faults_.control, faults_.controlTimes);
+        Log(text);
         if (*faults_.control == kControlPiece) {
             // The whole answer in a first piece; the second one is empty.
-            ++faults_.split_times;
-            faults_.split_at = 255;
+            ++faults_.splitTimes;
+            faults_.splitAt = 255;
         } else {
-            answer(*faults_.control, {}, out);
+            Answer(*faults_.control, {}, out);
             return;
         }
     }
-    if (printer_request_frame)
-        printer_request(logical, now_ms, out);
+    if (printerRequestFrame)
+        PrinterRequest(logical, nowMs, out);
     else
-        service(logical, out);
+        Service(logical, out);
 }
 
-void Multiplexer::printer_request(const std::vector<uint8_t>& frame, int64_t now_ms,
-                                  std::vector<uint8_t>& out) {
-    ++stats_.printer_requests;
+void Multiplexer::PrinterRequest(const std::vector<uint8_t>& frame, int64_t nowMs,
+                                 std::vector<uint8_t>& out) {
+    ++stats_.printerRequests;
     const uint8_t control = frame[1];
-    const uint8_t ack_length = frame[2];
-    const uint8_t status_length = frame[3];
+    const uint8_t ackLength = frame[2];
+    const uint8_t statusLength = frame[3];
     const uint8_t record = frame[4];
-    stats_.last_channel = (control & 0x07) + 1;
-    stats_.last_at_19200 = (control & 0x08) ? 1 : 0;
+    stats_.lastChannel = (control & 0x07) + 1;
+    stats_.lastAt19200 = (control & 0x08) ? 1 : 0;
     const std::vector<uint8_t> bytes(frame.begin() + 5, frame.end() - 2);
 
     auto feed = [&](size_t from, size_t to) {
         std::vector<uint8_t> said;
-        for (size_t i = from; i < to; ++i) printer_(bytes[i], now_ms, said);
+        for (size_t i = from; i < to; ++i) printer_(bytes[i], nowMs, said);
         return said;
     };
     std::vector<uint8_t> payload;
-    size_t body_from = 0;
+    size_t bodyFrom = 0;
     if ((control & kAckFirstBit) && bytes.size() >= 2) {
         // ESC and the command, then the acknowledgement before the body.
-        const std::vector<uint8_t> ack = take(feed(0, 2), ack_length, record);
+        const std::vector<uint8_t> ack = Take(feed(0, 2), ackLength, record);
         payload = ack;
-        if (ack.empty()) return answer(kControlPrinterTimeout, {}, out);
-        if (refusal(ack[0])) return answer(0, payload, out);
-        body_from = 2;
+        if (ack.empty()) return Answer(kControlPrinterTimeout, {}, out);
+        if (Refusal(ack[0])) return Answer(0, payload, out);
+        bodyFrom = 2;
     }
-    const std::vector<uint8_t> said = feed(body_from, bytes.size());
-    if (body_from == 0 && ack_length > 0) {
-        const std::vector<uint8_t> ack = take(said, ack_length, record);
+    const std::vector<uint8_t> said = feed(bodyFrom, bytes.size());
+    if (bodyFrom == 0 && ackLength > 0) {
+        const std::vector<uint8_t> ack = Take(said, ackLength, record);
         payload = ack;
         if (ack.size() < said.size()) {
             const std::vector<uint8_t> rest(said.begin() + static_cast<long>(ack.size()),
                                             said.end());
-            const std::vector<uint8_t> status = take(rest, status_length, record);
+            const std::vector<uint8_t> status = Take(rest, statusLength, record);
             payload.insert(payload.end(), status.begin(), status.end());
         }
-    } else if (status_length > 0) {
-        std::vector<uint8_t> status = take(said, status_length, record);
+    } else if (statusLength > 0) {
+        std::vector<uint8_t> status = Take(said, statusLength, record);
         // A refusing status ends the answer unless the status is data.
         if (!status.empty() && status[0] != 0 && !(control & kStatusAsItComesBit)) status.resize(1);
         payload.insert(payload.end(), status.begin(), status.end());
     }
-    if (payload.empty() && ack_length + status_length > 0)
-        return answer(kControlPrinterTimeout, {}, out);
+    if (payload.empty() && ackLength + statusLength > 0)
+        return Answer(kControlPrinterTimeout, {}, out);
 
-    if (faults_.split_times > 0) {
-        --faults_.split_times;
+    if (faults_.splitTimes > 0) {
+        --faults_.splitTimes;
         ++stats_.injected;
-        size_t at = faults_.split_at.value_or((payload.size() + 1) / 2);
+        size_t at = faults_.splitAt.value_or((payload.size() + 1) / 2);
         if (at > payload.size()) at = payload.size();
-        second_piece_.assign(payload.begin() + static_cast<long>(at), payload.end());
-        second_piece_pending_ = true;
+        secondPiece_.assign(payload.begin() + static_cast<long>(at), payload.end());
+        secondPiecePending_ = true;
         payload.resize(at);
-        log("answer split after " + std::to_string(at) + " bytes (--mux-split)");
-        return answer(kControlPiece, payload, out);
+        Log("answer split after " + std::to_string(at) + " bytes (--mux-split)");
+        return Answer(kControlPiece, payload, out);
     }
-    answer(0, payload, out);
+    Answer(0, payload, out);
 }
 
-void Multiplexer::service(const std::vector<uint8_t>& frame, std::vector<uint8_t>& out) {
-    const bool has_type = frame.size() > kMinRequestLogical;
-    const uint8_t type = has_type ? frame[5] : 0;
-    const std::vector<uint8_t> body(frame.begin() + (has_type ? 6 : 5), frame.end() - 2);
-    const unsigned index = has_type && type >= 1 && type <= 8 ? type : 0;
+void Multiplexer::Service(const std::vector<uint8_t>& frame, std::vector<uint8_t>& out) {
+    const bool hasType = frame.size() > kMinRequestLogical;
+    const uint8_t type = hasType ? frame[5] : 0;
+    const std::vector<uint8_t> body(frame.begin() + (hasType ? 6 : 5), frame.end() - 2);
+    const unsigned index = hasType && type >= 1 && type <= 8 ? type : 0;
     ++stats_.services[index];
-    if (verbose_) log("service " + std::to_string(type));
+    if (verbose_) Log("service " + std::to_string(type));
     switch (index) {
     case 1:
-        return answer(0, std::vector<uint8_t>(identification.begin(), identification.end()), out);
+        return Answer(0, std::vector<uint8_t>(identification.begin(), identification.end()), out);
     case 2:
         if (body.size() != 8) break;
         code.assign(body.begin(), body.end());
-        log("code changed to '" + code + "'");
-        return answer(0, {}, out);
+        Log("code changed to '" + code + "'");
+        return Answer(0, {}, out);
     case 3:
         if (body.size() == 8 && std::string(body.begin(), body.end()) == code)
-            return answer(0, {}, out);
-        ++stats_.wrong_code;
-        log("error: service 3 brought another code than '" + code + "'; asked again");
-        return answer(kCodeRequestBit, {}, out);
+            return Answer(0, {}, out);
+        ++stats_.wrongCode;
+        Log("error: service 3 brought another code than '" + code + "'; asked again");
+        return Answer(kCodeRequestBit, {}, out);
     case 4:
     case 5:
         if (body.size() != 2) break;
-        (index == 4 ? write_timeout : read_timeout) = static_cast<uint16_t>(body[0] | body[1] << 8);
-        return answer(0, {}, out);
+        (index == 4 ? writeTimeout : readTimeout) = static_cast<uint16_t>(body[0] | body[1] << 8);
+        return Answer(0, {}, out);
     case 6:
-        if (last_answer_.empty()) return answer(0, {}, out);
-        return send(last_answer_, out);
+        if (lastAnswer_.empty()) return Answer(0, {}, out);
+        return Send(lastAnswer_, out);
     case 7:
         if (body.size() != 1) break;
-        service_byte = body[0];
-        return answer(0, {}, out);
+        serviceByte = body[0];
+        return Answer(0, {}, out);
     case 8: {
         std::vector<uint8_t> piece;
-        if (second_piece_pending_) piece.swap(second_piece_);
-        second_piece_pending_ = false;
-        return answer(kControlPiece, piece, out);
+        if (secondPiecePending_) piece.swap(secondPiece_);
+        secondPiecePending_ = false;
+        return Answer(kControlPiece, piece, out);
     }
     default: break;
     }
-    log("error: service " + std::to_string(type) + " with a body of " +
+    Log("error: service " + std::to_string(type) + " with a body of " +
         std::to_string(body.size()) + " bytes is not known; answered control code 2");
-    answer(kControlUnknown, {}, out);
+    Answer(kControlUnknown, {}, out);
 }
 
-void Multiplexer::answer(uint8_t control, const std::vector<uint8_t>& payload,
+void Multiplexer::Answer(uint8_t control, const std::vector<uint8_t>& payload,
                          std::vector<uint8_t>& out) {
-    last_answer_ = mux_answer_frame(control, payload);
-    send(last_answer_, out);
+    lastAnswer_ = MuxAnswerFrame(control, payload);
+    Send(lastAnswer_, out);
 }
 
-void Multiplexer::send(std::vector<uint8_t> frame, std::vector<uint8_t>& out) {
-    if (faults_.silent_after && stats_.answers >= *faults_.silent_after) {
-        if (verbose_) log("silent: answer frame not sent (--mux-silent-after)");
+void Multiplexer::Send(std::vector<uint8_t> frame, std::vector<uint8_t>& out) {
+    if (faults_.silentAfter && stats_.answers >= *faults_.silentAfter) {
+        if (verbose_) Log("silent: answer frame not sent (--mux-silent-after)");
         return;
     }
     ++stats_.answers;
-    if (faults_.bad_checksum > 0) {
-        --faults_.bad_checksum;
+    if (faults_.badChecksum > 0) {
+        --faults_.badChecksum;
         ++stats_.injected;
         // The last wire byte carries the checksum's high byte: flip a data bit.
         frame.back() ^= 0x01;
-        log("answer checksum corrupted (--mux-bad-checksum, " +
-            std::to_string(faults_.bad_checksum) + " more)");
+        Log("answer checksum corrupted (--mux-bad-checksum, " +
+            std::to_string(faults_.badChecksum) + " more)");
     }
     for (unsigned i = 0; i < faults_.garbage; ++i) out.push_back(kNoise[i % sizeof kNoise]);
     out.insert(out.end(), frame.begin(), frame.end());
 }
 
-std::string Multiplexer::summary() const {
+std::string Multiplexer::Summary() const {
     std::string services;
     // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict
     // overlap inside operator+ on a temporary string.
@@ -322,14 +322,14 @@ std::string Multiplexer::summary() const {
                   "services=%s unknown_services=%llu answers=%llu injected=%llu wrong_code=%llu "
                   "channel=%d at_19200=%d",
                   static_cast<unsigned long long>(stats_.frames),
-                  static_cast<unsigned long long>(stats_.bad_frames),
-                  static_cast<unsigned long long>(stats_.stray_bytes),
-                  static_cast<unsigned long long>(stats_.printer_requests), services.c_str(),
+                  static_cast<unsigned long long>(stats_.badFrames),
+                  static_cast<unsigned long long>(stats_.strayBytes),
+                  static_cast<unsigned long long>(stats_.printerRequests), services.c_str(),
                   static_cast<unsigned long long>(stats_.services[0]),
                   static_cast<unsigned long long>(stats_.answers),
                   static_cast<unsigned long long>(stats_.injected),
-                  static_cast<unsigned long long>(stats_.wrong_code), stats_.last_channel,
-                  stats_.last_at_19200);
+                  static_cast<unsigned long long>(stats_.wrongCode), stats_.lastChannel,
+                  stats_.lastAt19200);
     return line;
 }
 

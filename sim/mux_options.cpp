@@ -24,7 +24,7 @@ const char kMuxUsage[] =
 
 namespace {
 
-bool number(const std::string& text, unsigned long max, unsigned long& value) {
+bool Number(const std::string& text, unsigned long max, unsigned long& value) {
     if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     errno = 0;
@@ -34,17 +34,17 @@ bool number(const std::string& text, unsigned long max, unsigned long& value) {
 }
 
 // "A" or "A:B" into two numbers; B keeps its value when absent.
-bool pair(const std::string& text, unsigned long max_a, unsigned long& a, unsigned long max_b,
+bool Pair(const std::string& text, unsigned long maxA, unsigned long& a, unsigned long maxB,
           unsigned long& b) {
     const size_t colon = text.find(':');
-    if (!number(text.substr(0, colon), max_a, a)) return false;
-    return colon == std::string::npos || number(text.substr(colon + 1), max_b, b);
+    if (!Number(text.substr(0, colon), maxA, a)) return false;
+    return colon == std::string::npos || Number(text.substr(colon + 1), maxB, b);
 }
 
 }  // namespace
 
-bool parse_mux_option(const std::string& option, const std::function<std::string()>& value,
-                      MuxOptions& o, std::string* error) {
+bool ParseMuxOption(const std::string& option, const std::function<std::string()>& value,
+                    MuxOptions& o, std::string* error) {
     if (option.rfind("--mux", 0) != 0) return false;
     auto bad = [&](const std::string& why) {
         *error = option + ": " + why;
@@ -61,34 +61,34 @@ bool parse_mux_option(const std::string& option, const std::function<std::string
         if (o.identification.size() != 12)
             return bad("the identification has exactly 12 characters");
     } else if (option == "--mux-bad-checksum") {
-        if (!number(value(), 1000000, a)) return bad("takes a number of frames");
-        o.faults.bad_checksum = static_cast<unsigned>(a);
+        if (!Number(value(), 1000000, a)) return bad("takes a number of frames");
+        o.faults.badChecksum = static_cast<unsigned>(a);
     } else if (option == "--mux-control") {
         b = 1;
-        if (!pair(value(), 255, a, 1000000, b) || a == 0)
+        if (!Pair(value(), 255, a, 1000000, b) || a == 0)
             return bad("takes CODE[:N], CODE 1 to 255");
         o.faults.control = static_cast<uint8_t>(a);
-        o.faults.control_times = static_cast<unsigned>(b);
+        o.faults.controlTimes = static_cast<unsigned>(b);
     } else if (option == "--mux-split") {
         b = ~0ul;
-        if (!pair(value(), 1000000, a, 255, b)) return bad("takes N[:AT], AT 0 to 255");
-        o.faults.split_times = static_cast<unsigned>(a);
-        if (b != ~0ul) o.faults.split_at = static_cast<unsigned>(b);
+        if (!Pair(value(), 1000000, a, 255, b)) return bad("takes N[:AT], AT 0 to 255");
+        o.faults.splitTimes = static_cast<unsigned>(a);
+        if (b != ~0ul) o.faults.splitAt = static_cast<unsigned>(b);
     } else if (option == "--mux-garbage") {
-        if (!number(value(), 100000, a)) return bad("takes a number of bytes");
+        if (!Number(value(), 100000, a)) return bad("takes a number of bytes");
         o.faults.garbage = static_cast<unsigned>(a);
     } else if (option == "--mux-silent-after") {
-        if (!number(value(), ~0ul, a)) return bad("takes a number of frames");
-        o.faults.silent_after = a;
+        if (!Number(value(), ~0ul, a)) return bad("takes a number of frames");
+        o.faults.silentAfter = a;
     } else {
         return bad("unknown multiplexer option");
     }
     return true;
 }
 
-bool check_mux_options(const MuxOptions& o, std::string* error) {
-    const bool faults = o.faults.bad_checksum || o.faults.control || o.faults.split_times ||
-                        o.faults.garbage || o.faults.silent_after || o.code != "00000000" ||
+bool CheckMuxOptions(const MuxOptions& o, std::string* error) {
+    const bool faults = o.faults.badChecksum || o.faults.control || o.faults.splitTimes ||
+                        o.faults.garbage || o.faults.silentAfter || o.code != "00000000" ||
                         o.identification != "VORIN-MUX-01";
     if (faults && !o.on) {
         *error = "the --mux-* options need --mux";

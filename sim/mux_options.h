@@ -21,10 +21,10 @@ extern const char kMuxUsage[];
 
 // Takes `option` when it is one of the multiplexer's; `value` fetches its
 // argument. Returns false for any other option; *error is set for a bad value.
-bool parse_mux_option(const std::string& option, const std::function<std::string()>& value,
-                      MuxOptions& options, std::string* error);
+bool ParseMuxOption(const std::string& option, const std::function<std::string()>& value,
+                    MuxOptions& options, std::string* error);
 
 // Checks the options together; false with *error.
-bool check_mux_options(const MuxOptions& options, std::string* error);
+bool CheckMuxOptions(const MuxOptions& options, std::string* error);
 
 }  // namespace vorin::sim

@@ -35,21 +35,21 @@ MuxLine* gLine = nullptr;
 class MuxLine {
 public:
     explicit MuxLine(sim::MuxFaults faults, std::optional<sim::PrinterProfile> profile = {})
-        : printer_({}, sim::Verbosity::kQuiet, nullptr),
+        : printer_({}, sim::Verbosity::Quiet, nullptr),
           mux_(
               std::move(faults),
               [this](uint8_t b, int64_t now, std::vector<uint8_t>& out) {
-                  printer_.receive(b, now, out);
+                  printer_.Receive(b, now, out);
               },
               nullptr, false) {
-        if (profile) printer_.attach_device(std::move(*profile));
+        if (profile) printer_.AttachDevice(std::move(*profile));
         gLine = this;
     }
     ~MuxLine() { gLine = nullptr; }
 
     int32_t Write(uint8_t b) {
         std::vector<uint8_t> out;
-        mux_.receive(b, 0, out);
+        mux_.Receive(b, 0, out);
         toHost_.insert(toHost_.end(), out.begin(), out.end());
         ++written;
         return 1;
@@ -62,8 +62,8 @@ public:
     }
     void Clear() { toHost_.clear(); }
 
-    sim::Printer& printer() { return printer_; }
-    sim::Multiplexer& mux() { return mux_; }
+    sim::Printer& Printer() { return printer_; }
+    sim::Multiplexer& Mux() { return mux_; }
     uint64_t written = 0;
     std::vector<uint16_t> pauses;
 
@@ -116,8 +116,8 @@ protected:
     }
 
     void Start(sim::MuxFaults faults = {}) { line_.emplace(std::move(faults)); }
-    sim::Multiplexer& Mux() { return line_->mux(); }
-    const sim::MuxStats& Stats() { return line_->mux().stats(); }
+    sim::Multiplexer& Mux() { return line_->Mux(); }
+    const sim::MuxStats& Stats() { return line_->Mux().Stats(); }
 
     // Block `index` (0 = printer block 320) as the loader sends it, filled
     // with `fill`; the link's result code.
@@ -141,7 +141,7 @@ protected:
         return KodWyniku;
     }
     bool Stored(unsigned index, uint8_t fill) {
-        const std::vector<uint8_t>& image = line_->printer().image();
+        const std::vector<uint8_t>& image = line_->Printer().Image();
         for (unsigned i = 0; i < 256; ++i)
             if (image[index * 256 + i] != fill) return false;
         return true;
@@ -153,7 +153,7 @@ protected:
 sim::MuxFaults Control(uint8_t code, unsigned times) {
     sim::MuxFaults f;
     f.control = code;
-    f.control_times = times;
+    f.controlTimes = times;
     return f;
 }
 
@@ -161,23 +161,23 @@ TEST_F(MuxRecovery, BlockGoesThroughWithThePrintersSettingsInTheFrames) {
     Start();
     ASSERT_EQ(SendBlock(0, 0x5A), 0);
     EXPECT_TRUE(Stored(0, 0x5A)) << "the frames left the loader's running checksum alone";
-    EXPECT_EQ(Stats().printer_requests, 2u);
-    EXPECT_EQ(Stats().bad_frames, 0u);
-    EXPECT_EQ(Stats().stray_bytes, 0u);
-    EXPECT_EQ(Stats().last_channel, 1);
-    EXPECT_EQ(Stats().last_at_19200, 0);
+    EXPECT_EQ(Stats().printerRequests, 2u);
+    EXPECT_EQ(Stats().badFrames, 0u);
+    EXPECT_EQ(Stats().strayBytes, 0u);
+    EXPECT_EQ(Stats().lastChannel, 1);
+    EXPECT_EQ(Stats().lastAt19200, 0);
 }
 
 TEST_F(MuxRecovery, ChecksumErrorsAreRepeatedWithService6UpToTheLimit) {
     sim::MuxFaults f;
-    f.bad_checksum = 3;
+    f.badChecksum = 3;
     Start(f);
     ASSERT_EQ(SendBlock(0, 1), 0);
     EXPECT_EQ(Stats().services[6], 3u);
-    EXPECT_EQ(Stats().printer_requests, 2u) << "the request itself is not sent again";
+    EXPECT_EQ(Stats().printerRequests, 2u) << "the request itself is not sent again";
     EXPECT_TRUE(Stored(0, 1));
 
-    f.bad_checksum = 4;
+    f.badChecksum = 4;
     Start(f);
     KodWyniku = 0;
     EXPECT_EQ(SendBlock(1, 2), 34);
@@ -199,7 +199,7 @@ TEST_F(MuxRecovery, ControlCode1ResendsTheRequestUpToTheLimit) {
 TEST_F(MuxRecovery, RetryLimit0NeverRetries) {
     LimitPowtorzenMux = 0;
     sim::MuxFaults f;
-    f.bad_checksum = 1;
+    f.badChecksum = 1;
     Start(f);
     EXPECT_EQ(SendBlock(0, 4), 34);
     EXPECT_EQ(Stats().services[6], 0u);
@@ -216,7 +216,7 @@ TEST_F(MuxRecovery, CodeRequestIsAnsweredOnceThenTheRequestGoesAgain) {
     Mux().code = "ABCD1234";
     ASSERT_EQ(SendBlock(0, 5), 0);
     EXPECT_EQ(Stats().services[3], 1u);
-    EXPECT_EQ(Stats().wrong_code, 0u);
+    EXPECT_EQ(Stats().wrongCode, 0u);
     EXPECT_TRUE(Stored(0, 5));
 
     // Asked again after the request went out again: with the limit at 0 the
@@ -233,7 +233,7 @@ TEST_F(MuxRecovery, CodeRequestIsAnsweredOnceThenTheRequestGoesAgain) {
     Start(Control(0x10, 1));
     KodWyniku = 0;
     EXPECT_EQ(SendBlock(0, 5), 39);
-    EXPECT_EQ(Stats().wrong_code, 1u);
+    EXPECT_EQ(Stats().wrongCode, 1u);
 }
 
 TEST_F(MuxRecovery, SettingsRequestsThatNeverEndAreBoundedByTheLimit) {
@@ -253,26 +253,26 @@ TEST_F(MuxRecovery, TimeoutRequestsBringTheLinksTimeouts) {
     Start(Control(0x20, 1));
     ASSERT_EQ(SendBlock(0, 7), 0);
     EXPECT_EQ(Stats().services[4], 1u);
-    EXPECT_EQ(Mux().write_timeout, 4);
+    EXPECT_EQ(Mux().writeTimeout, 4);
 
     Start(Control(0x40, 1));
     ASSERT_EQ(SendBlock(0, 7), 0);
     EXPECT_EQ(Stats().services[5], 1u);
-    EXPECT_EQ(Mux().read_timeout, 5);
+    EXPECT_EQ(Mux().readTimeout, 5);
 }
 
 TEST_F(MuxRecovery, TwoPieceAnswersAreJoined) {
     sim::MuxFaults f;
-    f.split_times = 2;
-    f.split_at = 1;  // ACK in the first piece, status in the second
+    f.splitTimes = 2;
+    f.splitAt = 1;  // ACK in the first piece, status in the second
     Start(f);
     ASSERT_EQ(SendBlock(0, 8), 0);
     EXPECT_EQ(Stats().services[8], 2u);
     EXPECT_TRUE(Stored(0, 8));
 
     // A damaged first piece is repeated, then the second one fetched.
-    f.split_times = 1;
-    f.bad_checksum = 1;
+    f.splitTimes = 1;
+    f.badChecksum = 1;
     Start(f);
     ASSERT_EQ(SendBlock(1, 9), 0);
     EXPECT_EQ(Stats().services[6], 1u);
@@ -295,7 +295,7 @@ TEST_F(MuxRecovery, GarbageBeforeTheIdentificationIsSkipped) {
 
 TEST_F(MuxRecovery, SilenceGivesTheFrameReadCode) {
     sim::MuxFaults f;
-    f.silent_after = 0;
+    f.silentAfter = 0;
     Start(f);
     EXPECT_EQ(SendBlock(0, 12), 33);
 }
@@ -326,7 +326,7 @@ TEST_F(MuxRecovery, ServiceRuns) {
 
     BajtUslugowyMux = 0xA5;
     ASSERT_TRUE(UstawienieBajtuUslugowegoMux());
-    EXPECT_EQ(Mux().service_byte, 0xA5);
+    EXPECT_EQ(Mux().serviceByte, 0xA5);
 
     const uint64_t frames = Stats().frames;
     for (uint8_t typ : {0, 9, 255}) {
@@ -355,7 +355,7 @@ TEST_F(MuxRecovery, DeviceIdentificationThroughTheMultiplexer) {
     vorin_get_device_type(&t);
     EXPECT_EQ(t.typeCode, 114);
     EXPECT_STREQ(t.identification, "BRX12345678");
-    EXPECT_EQ(Stats().bad_frames, 0u);
+    EXPECT_EQ(Stats().badFrames, 0u);
     int32_t& h = device::UchwytPlikuOpisow();
     if (h >= 0) ZamknieciePliku(&h);
     device::UstawPlikiUrzadzenia({});

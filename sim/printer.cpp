@@ -8,7 +8,7 @@
 namespace vorin::sim {
 
 namespace {
-using ull = unsigned long long;
+using Ull = unsigned long long;
 }
 
 Printer::Printer(Faults faults, Verbosity verbosity, LogSink sink)
@@ -17,17 +17,17 @@ Printer::Printer(Faults faults, Verbosity verbosity, LogSink sink)
       sink_(std::move(sink)),
       image_(kImageSize, kUnwritten),
       stored_(kBlockCount, false) {
-    for (const BlockStatusRule& rule : faults_.block_status) {
+    for (const BlockStatusRule& rule : faults_.blockStatus) {
         std::vector<unsigned> left(kBlockCount, 0);
         for (unsigned i = 0; i < kBlockCount; ++i)
             if (rule.block == BlockStatusRule::kAnyBlock ||
                 rule.block == static_cast<int>(kFirstBlock + i))
                 left[i] = rule.times;
-        rule_left_.push_back(std::move(left));
+        ruleLeft_.push_back(std::move(left));
     }
 }
 
-void Printer::log(Verbosity level, const char* format, ...) {
+void Printer::Log(Verbosity level, const char* format, ...) {
     if (level > verbosity_ || !sink_) return;
     char line[512];
     va_list args;
@@ -37,254 +37,250 @@ void Printer::log(Verbosity level, const char* format, ...) {
     sink_(line);
 }
 
-void Printer::answer(uint8_t byte, std::vector<uint8_t>& out) {
-    if (faults_.silent_after && stats_.bytes_received >= *faults_.silent_after) {
-        log(Verbosity::kVerbose, "silent: answer 0x%02X not sent", byte);
+void Printer::Answer(uint8_t byte, std::vector<uint8_t>& out) {
+    if (faults_.silentAfter && stats_.bytesReceived >= *faults_.silentAfter) {
+        Log(Verbosity::Verbose, "silent: answer 0x%02X not sent", byte);
         return;
     }
     out.push_back(byte);
 }
 
-void Printer::receive(uint8_t byte, int64_t now_ms, std::vector<uint8_t>& out) {
-    if (faults_.close_after && stats_.blocks_accepted >= *faults_.close_after) {
+void Printer::Receive(uint8_t byte, int64_t nowMs, std::vector<uint8_t>& out) {
+    if (faults_.closeAfter && stats_.blocksAccepted >= *faults_.closeAfter) {
         // The line drops once the host starts its next request, so the host has
         // surely read the status of the last accepted block: a pty that hangs up
         // throws away what the other side has not read yet.
-        if (!close_requested_)
-            log(Verbosity::kNormal, "closing the line after %llu accepted blocks (--close-after)",
-                static_cast<ull>(stats_.blocks_accepted));
-        close_requested_ = true;
+        if (!closeRequested_)
+            Log(Verbosity::Normal, "closing the line after %llu accepted blocks (--close-after)",
+                static_cast<Ull>(stats_.blocksAccepted));
+        closeRequested_ = true;
         return;
     }
-    if (state_ != State::kIdle && now_ms >= deadline()) expire(now_ms);
-    ++stats_.bytes_received;
-    if (faults_.silent_after && stats_.bytes_received == *faults_.silent_after)
-        log(Verbosity::kNormal, "silent from now on: %llu bytes received (--silent-after)",
-            static_cast<ull>(stats_.bytes_received));
-    last_byte_ms_ = now_ms;
+    if (state_ != State::Idle && nowMs >= Deadline()) Expire(nowMs);
+    ++stats_.bytesReceived;
+    if (faults_.silentAfter && stats_.bytesReceived == *faults_.silentAfter)
+        Log(Verbosity::Normal, "silent from now on: %llu bytes received (--silent-after)",
+            static_cast<Ull>(stats_.bytesReceived));
+    lastByteMs_ = nowMs;
 
     switch (state_) {
-    case State::kIdle:
+    case State::Idle:
         if (byte == kEsc) {
-            flush_stray();
-            state_ = State::kCommand;
+            FlushStray();
+            state_ = State::Command;
         } else {
-            if (stray_run_++ == 0) stray_first_ = byte;
-            ++stats_.stray_bytes;
+            if (strayRun_++ == 0) strayFirst_ = byte;
+            ++stats_.strayBytes;
         }
         break;
-    case State::kCommand:
+    case State::Command:
         ++stats_.requests;
-        on_command(byte, out);
+        OnCommand(byte, out);
         break;
-    case State::kDevice:
-        device_out_.clear();
-        device_->Body(byte, device_out_);
-        for (uint8_t b : device_out_) answer(b, out);
-        if (!device_->Waiting()) state_ = State::kIdle;
+    case State::Device:
+        deviceOut_.clear();
+        device_->Body(byte, deviceOut_);
+        for (uint8_t b : deviceOut_) Answer(b, out);
+        if (!device_->Waiting()) state_ = State::Idle;
         break;
-    case State::kFirstHalf:
-    case State::kSecondHalf:
+    case State::FirstHalf:
+    case State::SecondHalf:
         half_.push_back(byte);
         if (half_.size() == kHalfSize) {
-            if (state_ == State::kFirstHalf)
-                on_first_half(out);
+            if (state_ == State::FirstHalf)
+                OnFirstHalf(out);
             else
-                on_second_half(out);
+                OnSecondHalf(out);
         }
         break;
     }
 }
 
-void Printer::on_command(uint8_t command, std::vector<uint8_t>& out) {
-    state_ = State::kIdle;
+void Printer::OnCommand(uint8_t command, std::vector<uint8_t>& out) {
+    state_ = State::Idle;
     if (command != kCmdWriteBlock && device_) {
-        device_out_.clear();
-        if (device_->Command(command, device_out_)) {
-            ++stats_.device_commands;
-            log(Verbosity::kVerbose, "request %llu: command 0x%02X, answered %u byte(s)%s",
-                static_cast<ull>(stats_.requests), command,
-                static_cast<unsigned>(device_out_.size()),
+        deviceOut_.clear();
+        if (device_->Command(command, deviceOut_)) {
+            ++stats_.deviceCommands;
+            Log(Verbosity::Verbose, "request %llu: command 0x%02X, answered %u byte(s)%s",
+                static_cast<Ull>(stats_.requests), command,
+                static_cast<unsigned>(deviceOut_.size()),
                 device_->Waiting() ? ", body expected" : "");
-            for (uint8_t b : device_out_) answer(b, out);
-            if (device_->Waiting()) state_ = State::kDevice;
+            for (uint8_t b : deviceOut_) Answer(b, out);
+            if (device_->Waiting()) state_ = State::Device;
             return;
         }
     }
     if (command != kCmdWriteBlock) {
-        ++stats_.unknown_commands;
-        log(Verbosity::kQuiet,
-            "error: request %llu: unknown command 0x%02X after ESC, answered NAK",
-            static_cast<ull>(stats_.requests), command);
-        answer(kNak, out);
+        ++stats_.unknownCommands;
+        Log(Verbosity::Quiet, "error: request %llu: unknown command 0x%02X after ESC, answered NAK",
+            static_cast<Ull>(stats_.requests), command);
+        Answer(kNak, out);
         return;
     }
     uint8_t ack = kAck;
-    if (faults_.first_answer &&
-        (faults_.first_answer_at == 0 || faults_.first_answer_at == stats_.requests)) {
-        ack = *faults_.first_answer;
+    if (faults_.firstAnswer &&
+        (faults_.firstAnswerAt == 0 || faults_.firstAnswerAt == stats_.requests)) {
+        ack = *faults_.firstAnswer;
         ++stats_.injected;
-        log(Verbosity::kNormal, "request %llu: answered 0x%02X instead of ACK (--first-answer)",
-            static_cast<ull>(stats_.requests), ack);
+        Log(Verbosity::Normal, "request %llu: answered 0x%02X instead of ACK (--first-answer)",
+            static_cast<Ull>(stats_.requests), ack);
     } else {
-        log(Verbosity::kVerbose, "request %llu: command 0x01, answered ACK",
-            static_cast<ull>(stats_.requests));
+        Log(Verbosity::Verbose, "request %llu: command 0x01, answered ACK",
+            static_cast<Ull>(stats_.requests));
     }
-    answer(ack, out);
+    Answer(ack, out);
     if (ack == kAck) {
         half_.clear();
-        state_ = State::kFirstHalf;
+        state_ = State::FirstHalf;
     }
 }
 
-void Printer::on_first_half(std::vector<uint8_t>& out) {
-    state_ = State::kIdle;
+void Printer::OnFirstHalf(std::vector<uint8_t>& out) {
+    state_ = State::Idle;
     block_ = static_cast<unsigned>(half_[0]) << 8 | half_[1];
     if (block_ < kFirstBlock || block_ > kLastBlock) {
-        ++stats_.bad_block_numbers;
-        log(Verbosity::kQuiet,
+        ++stats_.badBlockNumbers;
+        Log(Verbosity::Quiet,
             "error: request %llu: block number %u (bytes 0x%02X 0x%02X) is outside %u..%u, "
             "answered status 0x%02X",
-            static_cast<ull>(stats_.requests), block_, half_[0], half_[1], kFirstBlock, kLastBlock,
+            static_cast<Ull>(stats_.requests), block_, half_[0], half_[1], kFirstBlock, kLastBlock,
             kStatusOutOfRange);
-        answer(kStatusOutOfRange, out);
+        Answer(kStatusOutOfRange, out);
         return;
     }
-    if (faults_.half_status && *faults_.half_status != kStatusOk &&
-        (faults_.half_status_block == BlockStatusRule::kAnyBlock ||
-         faults_.half_status_block == static_cast<int>(block_))) {
+    if (faults_.halfStatus && *faults_.halfStatus != kStatusOk &&
+        (faults_.halfStatusBlock == BlockStatusRule::kAnyBlock ||
+         faults_.halfStatusBlock == static_cast<int>(block_))) {
         ++stats_.injected;
-        log(Verbosity::kNormal,
+        Log(Verbosity::Normal,
             "block %u: answered status 0x%02X after the first half (--status-after-half)", block_,
-            *faults_.half_status);
-        answer(*faults_.half_status, out);
+            *faults_.halfStatus);
+        Answer(*faults_.halfStatus, out);
         return;
     }
-    log(Verbosity::kVerbose, "block %u: first half received", block_);
+    Log(Verbosity::Verbose, "block %u: first half received", block_);
     first_ = half_;
     half_.clear();
-    state_ = State::kSecondHalf;
-    answer(kStatusOk, out);
+    state_ = State::SecondHalf;
+    Answer(kStatusOk, out);
 }
 
-void Printer::on_second_half(std::vector<uint8_t>& out) {
-    state_ = State::kIdle;
-    uint16_t crc = crc16_arc(first_.data(), first_.size());
-    crc = crc16_arc(half_.data(), kHalfSize - 2, crc);
+void Printer::OnSecondHalf(std::vector<uint8_t>& out) {
+    state_ = State::Idle;
+    uint16_t crc = Crc16Arc(first_.data(), first_.size());
+    crc = Crc16Arc(half_.data(), kHalfSize - 2, crc);
     const uint16_t sent = static_cast<uint16_t>(half_[kHalfSize - 2] << 8 | half_[kHalfSize - 1]);
     if (crc != sent) {
-        ++stats_.host_crc_errors;
-        log(Verbosity::kQuiet,
+        ++stats_.hostCrcErrors;
+        Log(Verbosity::Quiet,
             "error: block %u: checksum 0x%04X from the host, 0x%04X computed, answered CRC error",
             block_, sent, crc);
-        answer(kStatusCrcError, out);
+        Answer(kStatusCrcError, out);
         return;
     }
     const unsigned index = block_ - kFirstBlock;
-    for (size_t r = 0; r < rule_left_.size(); ++r) {
-        unsigned& left = rule_left_[r][index];
+    for (size_t r = 0; r < ruleLeft_.size(); ++r) {
+        unsigned& left = ruleLeft_[r][index];
         if (left == 0) continue;
         --left;
-        const uint8_t status = faults_.block_status[r].status;
+        const uint8_t status = faults_.blockStatus[r].status;
         ++stats_.injected;
-        log(Verbosity::kNormal, "block %u: answered status 0x%02X (injected, %u more)", block_,
+        Log(Verbosity::Normal, "block %u: answered status 0x%02X (injected, %u more)", block_,
             status, left);
-        answer(status, out);
+        Answer(status, out);
         if (status == kStatusWithTwoBytes) {
-            answer(0, out);
-            answer(0, out);
+            Answer(0, out);
+            Answer(0, out);
         }
         return;
     }
-    const bool was_complete = complete();
+    const bool wasComplete = Complete();
     std::memcpy(&image_[index * kBlockSize], &first_[2], kBlockSize / 2);
     std::memcpy(&image_[index * kBlockSize + kBlockSize / 2], half_.data(), kBlockSize / 2);
     const bool again = stored_[index];
     if (!again) {
         stored_[index] = true;
-        ++stored_count_;
+        ++storedCount_;
     }
-    ++stats_.blocks_accepted;
-    log(Verbosity::kNormal, "block %u stored%s (%u of %u)", block_, again ? " again" : "",
-        stored_count_, kBlockCount);
-    if (complete() && (!was_complete || block_ == kLastBlock)) {
-        log(Verbosity::kNormal, "upload complete: all %u blocks stored", kBlockCount);
-        if (on_upload_complete) on_upload_complete();
+    ++stats_.blocksAccepted;
+    Log(Verbosity::Normal, "block %u stored%s (%u of %u)", block_, again ? " again" : "",
+        storedCount_, kBlockCount);
+    if (Complete() && (!wasComplete || block_ == kLastBlock)) {
+        Log(Verbosity::Normal, "upload complete: all %u blocks stored", kBlockCount);
+        if (onUploadComplete) onUploadComplete();
     }
-    answer(kStatusOk, out);
+    Answer(kStatusOk, out);
 }
 
-int64_t Printer::deadline() const {
-    return state_ == State::kIdle ? -1 : last_byte_ms_ + gap_timeout_ms;
+int64_t Printer::Deadline() const {
+    return state_ == State::Idle ? -1 : lastByteMs_ + gapTimeoutMs;
 }
 
-void Printer::expire(int64_t now_ms) {
-    if (state_ != State::kIdle && now_ms >= deadline()) drop_request("nothing more came");
+void Printer::Expire(int64_t nowMs) {
+    if (state_ != State::Idle && nowMs >= Deadline()) DropRequest("nothing more came");
 }
 
-void Printer::drop_request(const char* why) {
-    ++stats_.short_requests;
+void Printer::DropRequest(const char* why) {
+    ++stats_.shortRequests;
     switch (state_) {
-    case State::kCommand:
-        log(Verbosity::kQuiet, "error: ESC without a command byte: %s", why);
+    case State::Command: Log(Verbosity::Quiet, "error: ESC without a command byte: %s", why); break;
+    case State::FirstHalf:
+        Log(Verbosity::Quiet, "error: request %llu: first half stopped after %u of %u bytes: %s",
+            static_cast<Ull>(stats_.requests), static_cast<unsigned>(half_.size()), kHalfSize, why);
         break;
-    case State::kFirstHalf:
-        log(Verbosity::kQuiet, "error: request %llu: first half stopped after %u of %u bytes: %s",
-            static_cast<ull>(stats_.requests), static_cast<unsigned>(half_.size()), kHalfSize, why);
-        break;
-    case State::kSecondHalf:
-        log(Verbosity::kQuiet, "error: block %u: second half stopped after %u of %u bytes: %s",
+    case State::SecondHalf:
+        Log(Verbosity::Quiet, "error: block %u: second half stopped after %u of %u bytes: %s",
             block_, static_cast<unsigned>(half_.size()), kHalfSize, why);
         break;
-    case State::kDevice:
-        log(Verbosity::kQuiet, "error: request %llu: body of a device command stopped short: %s",
-            static_cast<ull>(stats_.requests), why);
+    case State::Device:
+        Log(Verbosity::Quiet, "error: request %llu: body of a device command stopped short: %s",
+            static_cast<Ull>(stats_.requests), why);
         device_->Drop();
         break;
-    case State::kIdle: break;
+    case State::Idle: break;
     }
     half_.clear();
-    state_ = State::kIdle;
+    state_ = State::Idle;
 }
 
-void Printer::line_closed() {
-    if (state_ != State::kIdle) drop_request("the host closed the line");
-    flush_stray();
+void Printer::LineClosed() {
+    if (state_ != State::Idle) DropRequest("the host closed the line");
+    FlushStray();
 }
 
-void Printer::flush_stray() {
-    if (stray_run_ == 0) return;
-    log(Verbosity::kQuiet, "error: %llu byte(s) outside any request ignored (first 0x%02X)",
-        static_cast<ull>(stray_run_), stray_first_);
-    stray_run_ = 0;
+void Printer::FlushStray() {
+    if (strayRun_ == 0) return;
+    Log(Verbosity::Quiet, "error: %llu byte(s) outside any request ignored (first 0x%02X)",
+        static_cast<Ull>(strayRun_), strayFirst_);
+    strayRun_ = 0;
 }
 
-void Printer::attach_device(PrinterProfile profile) {
+void Printer::AttachDevice(PrinterProfile profile) {
     device_ = std::make_unique<DeviceModel>(std::move(profile));
     device_->log = [this](const std::string& line) {
-        log(line.rfind("error:", 0) == 0 ? Verbosity::kQuiet : Verbosity::kNormal, "%s",
+        Log(line.rfind("error:", 0) == 0 ? Verbosity::Quiet : Verbosity::Normal, "%s",
             line.c_str());
     };
 }
 
-std::string Printer::summary() const {
+std::string Printer::Summary() const {
     char line[512];
     std::snprintf(line, sizeof line,
                   "summary: stored=%u/%u accepted=%llu requests=%llu host_crc_errors=%llu "
                   "injected=%llu unknown_commands=%llu bad_block_numbers=%llu short_requests=%llu "
                   "stray_bytes=%llu received=%llu sent=%llu connections=%llu",
-                  stored_count_, kBlockCount, static_cast<ull>(stats_.blocks_accepted),
-                  static_cast<ull>(stats_.requests), static_cast<ull>(stats_.host_crc_errors),
-                  static_cast<ull>(stats_.injected), static_cast<ull>(stats_.unknown_commands),
-                  static_cast<ull>(stats_.bad_block_numbers),
-                  static_cast<ull>(stats_.short_requests), static_cast<ull>(stats_.stray_bytes),
-                  static_cast<ull>(stats_.bytes_received), static_cast<ull>(stats_.bytes_sent),
-                  static_cast<ull>(stats_.connections));
+                  storedCount_, kBlockCount, static_cast<Ull>(stats_.blocksAccepted),
+                  static_cast<Ull>(stats_.requests), static_cast<Ull>(stats_.hostCrcErrors),
+                  static_cast<Ull>(stats_.injected), static_cast<Ull>(stats_.unknownCommands),
+                  static_cast<Ull>(stats_.badBlockNumbers), static_cast<Ull>(stats_.shortRequests),
+                  static_cast<Ull>(stats_.strayBytes), static_cast<Ull>(stats_.bytesReceived),
+                  static_cast<Ull>(stats_.bytesSent), static_cast<Ull>(stats_.connections));
     std::string text = line;
     if (device_)
-        text += " device_commands=" + std::to_string(stats_.device_commands) +
+        text += " device_commands=" + std::to_string(stats_.deviceCommands) +
                 " keys=" + std::to_string(device_->Stats().keys) +
-                " bad_keys=" + std::to_string(device_->Stats().bad_keys);
+                " bad_keys=" + std::to_string(device_->Stats().badKeys);
     return text;
 }
 

@@ -47,31 +47,31 @@ struct BlockStatusRule {
 };
 
 struct Faults {
-    std::optional<uint8_t> first_answer;  // instead of ACK
-    uint64_t first_answer_at = 0;         // only for request n (1-based); 0: every request
-    std::optional<uint8_t> half_status;   // instead of 0x00 after the first half
-    int half_status_block = BlockStatusRule::kAnyBlock;
-    std::vector<BlockStatusRule> block_status;  // checked in the order given
-    std::optional<uint64_t> silent_after;       // received bytes
-    std::optional<uint64_t> close_after;        // accepted blocks
+    std::optional<uint8_t> firstAnswer;  // instead of ACK
+    uint64_t firstAnswerAt = 0;          // only for request n (1-based); 0: every request
+    std::optional<uint8_t> halfStatus;   // instead of 0x00 after the first half
+    int halfStatusBlock = BlockStatusRule::kAnyBlock;
+    std::vector<BlockStatusRule> blockStatus;  // checked in the order given
+    std::optional<uint64_t> silentAfter;       // received bytes
+    std::optional<uint64_t> closeAfter;        // accepted blocks
 };
 
 struct Stats {
-    uint64_t bytes_received = 0;
-    uint64_t bytes_sent = 0;
-    uint64_t requests = 0;         // ESC + command byte pairs
-    uint64_t blocks_accepted = 0;  // answered 0x00 after the second half
-    uint64_t host_crc_errors = 0;  // the host's checksum was wrong
-    uint64_t injected = 0;         // answers changed on request
-    uint64_t unknown_commands = 0;
-    uint64_t bad_block_numbers = 0;
-    uint64_t short_requests = 0;   // a half that stopped before 130 bytes
-    uint64_t stray_bytes = 0;      // bytes outside any request
-    uint64_t connections = 0;      // counted by the caller
-    uint64_t device_commands = 0;  // answered by the device model
+    uint64_t bytesReceived = 0;
+    uint64_t bytesSent = 0;
+    uint64_t requests = 0;        // ESC + command byte pairs
+    uint64_t blocksAccepted = 0;  // answered 0x00 after the second half
+    uint64_t hostCrcErrors = 0;   // the host's checksum was wrong
+    uint64_t injected = 0;        // answers changed on request
+    uint64_t unknownCommands = 0;
+    uint64_t badBlockNumbers = 0;
+    uint64_t shortRequests = 0;   // a half that stopped before 130 bytes
+    uint64_t strayBytes = 0;      // bytes outside any request
+    uint64_t connections = 0;     // counted by the caller
+    uint64_t deviceCommands = 0;  // answered by the device model
 };
 
-enum class Verbosity { kQuiet = 0, kNormal = 1, kVerbose = 2 };
+enum class Verbosity { Quiet = 0, Normal = 1, Verbose = 2 };
 
 // Lines without a trailing newline; the sink adds its own prefix.
 using LogSink = std::function<void(const std::string&)>;
@@ -80,68 +80,68 @@ class Printer {
 public:
     Printer(Faults faults, Verbosity verbosity, LogSink sink);
 
-    // One byte from the host at time now_ms; answer bytes are appended to out.
-    void receive(uint8_t byte, int64_t now_ms, std::vector<uint8_t>& out);
+    // One byte from the host at time nowMs; answer bytes are appended to out.
+    void Receive(uint8_t byte, int64_t nowMs, std::vector<uint8_t>& out);
     // The time at which a stalled request is given up, or -1 when none waits.
-    int64_t deadline() const;
+    int64_t Deadline() const;
     // Gives up a request that has waited past deadline().
-    void expire(int64_t now_ms);
+    void Expire(int64_t nowMs);
     // The host closed the line: any request in progress is lost.
-    void line_closed();
+    void LineClosed();
     // Reports stray bytes gathered so far as one line.
-    void flush_stray();
+    void FlushStray();
 
     // --close-after reached and the host has started to send again.
-    bool close_requested() const { return close_requested_; }
+    bool CloseRequested() const { return closeRequested_; }
     // All 144 blocks are stored.
-    bool complete() const { return stored_count_ == kBlockCount; }
-    bool idle() const { return state_ == State::kIdle; }
-    unsigned stored_count() const { return stored_count_; }
-    const std::vector<uint8_t>& image() const { return image_; }
-    Stats& stats() { return stats_; }
-    const Stats& stats() const { return stats_; }
-    std::string summary() const;
+    bool Complete() const { return storedCount_ == kBlockCount; }
+    bool Idle() const { return state_ == State::Idle; }
+    unsigned StoredCount() const { return storedCount_; }
+    const std::vector<uint8_t>& Image() const { return image_; }
+    Stats& Statistics() { return stats_; }
+    const Stats& Statistics() const { return stats_; }
+    std::string Summary() const;
 
     // From now on the commands of `profile` are answered too (the device
     // model); without one every command but 0x01 is answered with NAK.
-    void attach_device(PrinterProfile profile);
-    DeviceModel* device() { return device_.get(); }
-    const DeviceModel* device() const { return device_.get(); }
+    void AttachDevice(PrinterProfile profile);
+    DeviceModel* Device() { return device_.get(); }
+    const DeviceModel* Device() const { return device_.get(); }
 
     // Called after the last block of a complete upload is stored, before its
     // status byte goes out, so a dump is on disk before the host sees success.
-    std::function<void()> on_upload_complete;
+    std::function<void()> onUploadComplete;
     // Milliseconds of silence inside a request after which it is dropped.
-    int64_t gap_timeout_ms = 2000;
+    int64_t gapTimeoutMs = 2000;
 
 private:
-    enum class State { kIdle, kCommand, kFirstHalf, kSecondHalf, kDevice };
+    enum class State { Idle, Command, FirstHalf, SecondHalf, Device };
 
-    void log(Verbosity level, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    void answer(uint8_t byte, std::vector<uint8_t>& out);
-    void on_command(uint8_t command, std::vector<uint8_t>& out);
-    void on_first_half(std::vector<uint8_t>& out);
-    void on_second_half(std::vector<uint8_t>& out);
-    void drop_request(const char* why);
+    void Log(Verbosity level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void Answer(uint8_t byte, std::vector<uint8_t>& out);
+    void OnCommand(uint8_t command, std::vector<uint8_t>& out);
+    void OnFirstHalf(std::vector<uint8_t>& out);
+    void OnSecondHalf(std::vector<uint8_t>& out);
+    void DropRequest(const char* why);
 
     Faults faults_;
     Verbosity verbosity_;
     LogSink sink_;
     Stats stats_;
-    State state_ = State::kIdle;
-    int64_t last_byte_ms_ = 0;
-    std::vector<uint8_t> half_;                     // bytes of the half being received
-    unsigned block_ = 0;                            // block number of the request in progress
-    std::vector<uint8_t> first_;                    // the accepted first half of that block
-    std::vector<std::vector<unsigned>> rule_left_;  // per rule, per block
+    State state_ = State::Idle;
+    int64_t lastByteMs_ = 0;
+    std::vector<uint8_t> half_;                    // bytes of the half being received
+    unsigned block_ = 0;                           // block number of the request in progress
+    std::vector<uint8_t> first_;                   // the accepted first half of that block
+    std::vector<std::vector<unsigned>> ruleLeft_;  // per rule, per block
     std::vector<uint8_t> image_;
     std::vector<bool> stored_;
-    unsigned stored_count_ = 0;
-    uint64_t stray_run_ = 0;
-    uint8_t stray_first_ = 0;
-    bool close_requested_ = false;
+    unsigned storedCount_ = 0;
+    uint64_t strayRun_ = 0;
+    uint8_t strayFirst_ = 0;
+    bool closeRequested_ = false;
     std::unique_ptr<DeviceModel> device_;
-    std::vector<uint8_t> device_out_;
+    std::vector<uint8_t> deviceOut_;
 };
 
 }  // namespace vorin::sim

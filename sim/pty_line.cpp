@@ -13,28 +13,28 @@
 namespace vorin::sim {
 
 namespace {
-std::string failed(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string Failed(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 }  // namespace
 
-bool PtyLine::open(std::string& error) {
+bool PtyLine::Open(std::string& error) {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0) return error = failed("posix_openpt"), false;
+    if (master_ < 0) return error = Failed("posix_openpt"), false;
     if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-        return error = failed("grantpt/unlockpt"), close(), false;
+        return error = Failed("grantpt/unlockpt"), Close(), false;
     char name[PATH_MAX];
     if (::ptsname_r(master_, name, sizeof name) != 0)
-        return error = failed("ptsname"), close(), false;
-    slave_path_ = name;
+        return error = Failed("ptsname"), Close(), false;
+    slavePath_ = name;
     // A pty whose last slave closes hangs up: the master then reads EIO and a
     // host that reopens finds data and settings gone. Holding one slave open
     // ourselves keeps the line up; host opens and closes are seen through
     // inotify instead.
     slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave_ < 0) return error = failed(name), close(), false;
-    if (!set_line_9600(&error)) return close(), false;
+    if (slave_ < 0) return error = Failed(name), Close(), false;
+    if (!SetLine9600(&error)) return Close(), false;
     int flags = ::fcntl(master_, F_GETFL);
     if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0)
-        return error = failed("fcntl"), close(), false;
+        return error = Failed("fcntl"), Close(), false;
     watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watch_ >= 0 && ::inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
         ::close(watch_);
@@ -43,7 +43,7 @@ bool PtyLine::open(std::string& error) {
     return true;
 }
 
-void PtyLine::close() {
+void PtyLine::Close() {
     for (int* fd : {&watch_, &slave_, &master_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
@@ -54,11 +54,11 @@ void PtyLine::close() {
 // A pty has no baud rate and drops parity, but a host that opens at 38400
 // with even parity needs a real change to apply: a request that changes
 // nothing but parity is refused on a pty. 9600 makes every open a change.
-bool PtyLine::set_line_9600(std::string* error) {
+bool PtyLine::SetLine9600(std::string* error) {
     termios t{};
     // Settings made through the master apply to the slave side.
     if (::tcgetattr(master_, &t) != 0) {
-        if (error) *error = failed("tcgetattr");
+        if (error) *error = Failed("tcgetattr");
         return false;
     }
     ::cfmakeraw(&t);
@@ -66,13 +66,13 @@ bool PtyLine::set_line_9600(std::string* error) {
     ::cfsetispeed(&t, B9600);
     ::cfsetospeed(&t, B9600);
     if (::tcsetattr(master_, TCSANOW, &t) != 0) {
-        if (error) *error = failed("tcsetattr");
+        if (error) *error = Failed("tcsetattr");
         return false;
     }
     return true;
 }
 
-PtyLine::HostEvents PtyLine::take_host_events() {
+PtyLine::HostEvents PtyLine::TakeHostEvents() {
     HostEvents events;
     alignas(inotify_event) char buffer[4096];
     for (;;) {
@@ -89,19 +89,19 @@ PtyLine::HostEvents PtyLine::take_host_events() {
     return events;
 }
 
-void PtyLine::reset_after_close() {
+void PtyLine::ResetAfterClose() {
     ::tcflush(slave_, TCIFLUSH);
     ::ioctl(slave_, TIOCNXCL);
-    set_line_9600(nullptr);
+    SetLine9600(nullptr);
 }
 
-ssize_t PtyLine::read(uint8_t* buffer, size_t size) {
+ssize_t PtyLine::Read(uint8_t* buffer, size_t size) {
     const ssize_t n = ::read(master_, buffer, size);
     if (n >= 0) return n;
     return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
 }
 
-ssize_t PtyLine::write(const uint8_t* data, size_t size) {
+ssize_t PtyLine::Write(const uint8_t* data, size_t size) {
     const ssize_t n = ::write(master_, data, size);
     if (n >= 0) return n;
     return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;

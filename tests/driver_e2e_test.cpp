@@ -89,11 +89,11 @@ public:
         static Runner runner;
         return runner;
     }
-    const std::string& skip_reason() const { return skip_reason_; }
-    const std::string& sim() const { return sim_; }
+    const std::string& SkipReason() const { return skipReason_; }
+    const std::string& Sim() const { return sim_; }
     // Natively the line goes into VORIN_COM13; under Wine the simulator makes
     // the link that Wine's registry names for COM13.
-    std::string LinkForPort() const { return kWine ? ports_dir_ + "/com13" : std::string(); }
+    std::string LinkForPort() const { return kWine ? portsDir_ + "/com13" : std::string(); }
 
     // Runs vorin-driver in `folder`; its exit status, or -1.
     int Run(const std::string& folder, const std::vector<std::string>& args,
@@ -115,7 +115,7 @@ public:
     }
 
     ~Runner() {
-        if (started_wineserver_) {
+        if (startedWineserver_) {
             std::string out, err;
             RunPiped({wineserver_, "-k"}, {{"WINEPREFIX", prefix_}}, "", 20, &out, &err);
         }
@@ -126,18 +126,18 @@ private:
         const fs::path bin = fs::current_path();
         sim_ = (bin / "vorin-sim").string();
         if (!fs::exists(sim_)) {
-            skip_reason_ = "vorin-sim is not built";
+            skipReason_ = "vorin-sim is not built";
             return;
         }
         if (!kWine) {
             exe_ = (bin / "vorin-driver").string();
-            if (!fs::exists(exe_)) skip_reason_ = "vorin-driver is not built";
+            if (!fs::exists(exe_)) skipReason_ = "vorin-driver is not built";
             return;
         }
         const char* build = std::getenv("VORIN_WINDOWS_BUILD");
         if (build == nullptr || *build == '\0') {
-            skip_reason_ = "set VORIN_WINDOWS_BUILD to the Windows build folder (for example " +
-                           std::string(VORIN_SOURCE_DIR) + "/build/windows) to run this suite";
+            skipReason_ = "set VORIN_WINDOWS_BUILD to the Windows build folder (for example " +
+                          std::string(VORIN_SOURCE_DIR) + "/build/windows) to run this suite";
             return;
         }
         const fs::path win = fs::absolute(build);
@@ -145,12 +145,12 @@ private:
         wine_ = "/usr/bin/wine";
         wineserver_ = "/usr/bin/wineserver";
         if (!fs::exists(exe_) || !fs::exists(wine_)) {
-            skip_reason_ = "no " + exe_ + " or no wine";
+            skipReason_ = "no " + exe_ + " or no wine";
             return;
         }
         prefix_ = (win / "wineprefix").string();
-        ports_dir_ = (win / "e2e-ports").string();
-        fs::create_directories(ports_dir_);
+        portsDir_ = (win / "e2e-ports").string();
+        fs::create_directories(portsDir_);
         const std::map<std::string, std::string> env{
             {"WINEPREFIX", prefix_}, {"WINEDEBUG", "-all"}, {"WINEARCH", "win64"}};
         if (!fs::exists(prefix_ + "/system.reg")) {
@@ -160,7 +160,7 @@ private:
         // the server, keep a fresh one running for the whole suite and start
         // Wine's services once, outside any pipe of the tests.
         RunQuiet({wine_, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM13", "/t", "REG_SZ",
-                  "/d", ports_dir_ + "/com13", "/f"},
+                  "/d", portsDir_ + "/com13", "/f"},
                  env, 120);
         RunQuiet({wineserver_, "-k"}, env, 30);
         RunQuiet({wineserver_, "-w"}, env, 30);
@@ -178,20 +178,20 @@ private:
                   static_cast<char*>(nullptr));
             _exit(127);
         }
-        started_wineserver_ = pid > 0;
+        startedWineserver_ = pid > 0;
         usleep(300000);
         RunQuiet({wine_, "cmd", "/c", "exit"}, env, 120);
     }
 
-    std::string exe_, sim_, wine_, wineserver_, prefix_, ports_dir_;
-    std::string skip_reason_;
-    bool started_wineserver_ = false;
+    std::string exe_, sim_, wine_, wineserver_, prefix_, portsDir_;
+    std::string skipReason_;
+    bool startedWineserver_ = false;
 };
 
 class DriverEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!Runner::Get().skip_reason().empty()) GTEST_SKIP() << Runner::Get().skip_reason();
+        if (!Runner::Get().SkipReason().empty()) GTEST_SKIP() << Runner::Get().SkipReason();
         folder_ = dir_.Path() + "/driver";
         fs::copy(std::string(VORIN_SOURCE_DIR) + "/examples/driver", folder_,
                  fs::copy_options::recursive);
@@ -215,7 +215,7 @@ protected:
         }
         args.insert(args.end(), options.begin(), options.end());
         std::string error;
-        ASSERT_TRUE(sim_.Start(Runner::Get().sim(), args, dir_.Path() + "/sim.log", &error))
+        ASSERT_TRUE(sim_.Start(Runner::Get().Sim(), args, dir_.Path() + "/sim.log", &error))
             << error;
     }
 
@@ -264,7 +264,7 @@ TEST_F(DriverEndToEnd, RunWithoutCommandsWritesReportAndExchangeCopies) {
 TEST_F(DriverEndToEnd, IdentifiesThePrinter) {
     std::string help;
     std::string err;
-    RunPiped({Runner::Get().sim(), "--help"}, {}, "", 10, &help, &err);
+    RunPiped({Runner::Get().Sim(), "--help"}, {}, "", 10, &help, &err);
     if ((help + err).find("--printer") == std::string::npos) {
         GTEST_SKIP() << "this vorin-sim has no printer model (--printer)";
     }

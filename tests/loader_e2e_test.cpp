@@ -74,15 +74,15 @@ public:
         return runner;
     }
 
-    bool Available() const { return !skip_reason_.empty() ? false : true; }
-    const std::string& SkipReason() const { return skip_reason_; }
+    bool Available() const { return !skipReason_.empty() ? false : true; }
+    const std::string& SkipReason() const { return skipReason_; }
 
     std::vector<std::string> Command(const std::vector<std::string>& args) const {
         return CommandOf(exe_, args);
     }
     // The host that ends with its port open (serial/exit_child.cpp).
     std::vector<std::string> ExitChild(const std::vector<std::string>& args) const {
-        return CommandOf(exit_child_, args);
+        return CommandOf(exitChild_, args);
     }
 
     // Environment for a run in which COM `port` is the simulator's line.
@@ -105,13 +105,13 @@ public:
     // Where the simulator puts its line for COM `port` under Wine ("" natively:
     // the line path goes into VORIN_COM<n> instead).
     std::string LinkFor(int port) const {
-        return kWine ? ports_dir_ + "/com" + std::to_string(port) : std::string();
+        return kWine ? portsDir_ + "/com" + std::to_string(port) : std::string();
     }
 
     std::string Sim() const { return sim_; }
 
     ~Runner() {
-        if (started_wineserver_) {
+        if (startedWineserver_) {
             std::string out, err;
             RunPiped({wineserver_, "-k"}, {{"WINEPREFIX", prefix_}}, "", 20, &out, &err);
         }
@@ -137,40 +137,40 @@ private:
         const fs::path bin = fs::current_path();
         sim_ = (bin / "vorin-sim").string();
         if (!fs::exists(sim_)) {
-            skip_reason_ = "vorin-sim is not built";
+            skipReason_ = "vorin-sim is not built";
             return;
         }
         if (!kWine) {
             exe_ = (bin / "vorin-codepage").string();
-            exit_child_ = (bin / "vorin-serial-exit-child").string();
-            if (!fs::exists(exe_)) skip_reason_ = "vorin-codepage is not built";
+            exitChild_ = (bin / "vorin-serial-exit-child").string();
+            if (!fs::exists(exe_)) skipReason_ = "vorin-codepage is not built";
             return;
         }
         // Opt-in: the Windows build is made in a later stage than this suite's
         // own build, and a stale one would test old code.
         const char* build = std::getenv("VORIN_WINDOWS_BUILD");
         if (build == nullptr || *build == '\0') {
-            skip_reason_ = "set VORIN_WINDOWS_BUILD to the Windows build folder (for example " +
-                           std::string(VORIN_SOURCE_DIR) + "/build/windows) to run this suite";
+            skipReason_ = "set VORIN_WINDOWS_BUILD to the Windows build folder (for example " +
+                          std::string(VORIN_SOURCE_DIR) + "/build/windows) to run this suite";
             return;
         }
         const fs::path win = fs::absolute(build);
         exe_ = (win / "bin" / "vorin-codepage.exe").string();
-        exit_child_ = (win / "bin" / "vorin-serial-exit-child.exe").string();
+        exitChild_ = (win / "bin" / "vorin-serial-exit-child.exe").string();
         if (!fs::exists(exe_)) {
-            skip_reason_ = "no Windows build at " + win.string() +
-                           " (build the windows preset or set VORIN_WINDOWS_BUILD)";
+            skipReason_ = "no Windows build at " + win.string() +
+                          " (build the windows preset or set VORIN_WINDOWS_BUILD)";
             return;
         }
         wine_ = "/usr/bin/wine";
         wineserver_ = "/usr/bin/wineserver";
         if (!fs::exists(wine_) || !fs::exists(wineserver_)) {
-            skip_reason_ = "wine is not installed";
+            skipReason_ = "wine is not installed";
             return;
         }
         prefix_ = (win / "wineprefix").string();
-        ports_dir_ = (win / "e2e-ports").string();
-        fs::create_directories(ports_dir_);
+        portsDir_ = (win / "e2e-ports").string();
+        fs::create_directories(portsDir_);
         std::string out, err;
         const std::map<std::string, std::string> env{
             {"WINEPREFIX", prefix_}, {"WINEDEBUG", "-all"}, {"WINEARCH", "win64"}};
@@ -182,7 +182,7 @@ private:
         for (int n : {3, 4, 8}) {
             RunPiped({wine_, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v",
                       "COM" + std::to_string(n), "/t", "REG_SZ", "/d",
-                      ports_dir_ + "/com" + std::to_string(n), "/f"},
+                      portsDir_ + "/com" + std::to_string(n), "/f"},
                      env, "", 120, &out, &err);
         }
         RunPiped({wine_, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v",
@@ -204,13 +204,13 @@ private:
                   static_cast<char*>(nullptr));
             _exit(127);
         }
-        started_wineserver_ = pid > 0;
+        startedWineserver_ = pid > 0;
         usleep(300000);
     }
 
-    std::string exe_, exit_child_, sim_, wine_, wineserver_, prefix_, ports_dir_;
-    std::string skip_reason_;
-    bool started_wineserver_ = false;
+    std::string exe_, exitChild_, sim_, wine_, wineserver_, prefix_, portsDir_;
+    std::string skipReason_;
+    bool startedWineserver_ = false;
 };
 
 class LoaderEndToEnd : public ::testing::Test {
@@ -261,12 +261,12 @@ protected:
 
     // The program waits for one key after its report, then ends with `status`.
     void EndsOnOneKey(int status) {
-        int wait_status = 0;
-        ASSERT_FALSE(term_.WaitExit(0.5, &wait_status)) << "ended before a key was pressed";
+        int waitStatus = 0;
+        ASSERT_FALSE(term_.WaitExit(0.5, &waitStatus)) << "ended before a key was pressed";
         term_.Type("q");
-        ASSERT_TRUE(term_.WaitExit(10, &wait_status)) << "still running after the key";
-        ASSERT_TRUE(WIFEXITED(wait_status)) << wait_status;
-        EXPECT_EQ(WEXITSTATUS(wait_status), status);
+        ASSERT_TRUE(term_.WaitExit(10, &waitStatus)) << "still running after the key";
+        ASSERT_TRUE(WIFEXITED(waitStatus)) << waitStatus;
+        EXPECT_EQ(WEXITSTATUS(waitStatus), status);
         unsigned lflag = 0;
         if (term_.TerminalFlags(&lflag)) {
             EXPECT_TRUE(lflag & ICANON) << "terminal left in raw mode";

@@ -39,7 +39,7 @@ static_assert(kBlockWireBytes == 349);
 constexpr double kWireSeconds = 144.0 * kBlockWireBytes * 10.0 / 19200.0;
 constexpr uint8_t kComPort = 15;
 
-void RunUpload(benchmark::State& state, const std::vector<std::string>& sim_args) {
+void RunUpload(benchmark::State& state, const std::vector<std::string>& simArgs) {
     const std::string sim = (std::filesystem::current_path() / "vorin-sim").string();
     test::TempDir dir;
     double seconds = 0;
@@ -49,7 +49,7 @@ void RunUpload(benchmark::State& state, const std::vector<std::string>& sim_args
         test::Simulator mux;
         std::string error;
         std::vector<std::string> args{"--quiet", "--mux"};
-        args.insert(args.end(), sim_args.begin(), sim_args.end());
+        args.insert(args.end(), simArgs.begin(), simArgs.end());
         if (!mux.Start(sim, args, dir.Path() + "/sim.log", &error)) {
             state.SkipWithError(error.c_str());
             return;

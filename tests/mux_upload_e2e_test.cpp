@@ -45,8 +45,8 @@ protected:
         args.insert(args.end(), faults.begin(), faults.end());
         test::Simulator sim;
         std::string error;
-        const std::string sim_path = (std::filesystem::current_path() / "vorin-sim").string();
-        if (!sim.Start(sim_path, args, dir_.Path() + "/sim.log", &error)) {
+        const std::string simPath = (std::filesystem::current_path() / "vorin-sim").string();
+        if (!sim.Start(simPath, args, dir_.Path() + "/sim.log", &error)) {
             ADD_FAILURE() << error;
             return {};
         }
@@ -138,9 +138,9 @@ protected:
 TEST_F(MuxUploadWine, ImageArrivesByteForByte) {
     test::Simulator sim;
     std::string error;
-    const std::string sim_path = (fs::current_path() / "vorin-sim").string();
+    const std::string simPath = (fs::current_path() / "vorin-sim").string();
     ASSERT_TRUE(
-        sim.Start(sim_path,
+        sim.Start(simPath,
                   {"--quiet", "--mux", "--link", Link(), "--dump", dir_.Path() + "/dump.bin",
                    "--mux-bad-checksum", "2", "--mux-split", "2"},
                   dir_.Path() + "/sim.log", &error))

@@ -22,7 +22,7 @@ using namespace vorin;
 constexpr double kWireSeconds = 144.0 * 265.0 * 11.0 / 38400.0;
 constexpr int kComPort = 9;
 
-void RunUpload(benchmark::State& state, const std::vector<std::string>& sim_args) {
+void RunUpload(benchmark::State& state, const std::vector<std::string>& simArgs) {
     const std::string sim = (std::filesystem::current_path() / "vorin-sim").string();
     test::TempDir dir;
     double seconds = 0;
@@ -32,7 +32,7 @@ void RunUpload(benchmark::State& state, const std::vector<std::string>& sim_args
         test::Simulator printer;
         std::string error;
         std::vector<std::string> args{"--quiet"};
-        args.insert(args.end(), sim_args.begin(), sim_args.end());
+        args.insert(args.end(), simArgs.begin(), simArgs.end());
         if (!printer.Start(sim, args, dir.Path() + "/sim.log", &error)) {
             state.SkipWithError(error.c_str());
             return;

@@ -541,7 +541,7 @@ const std::array<std::vector<const char*>, 14> kSmall = {{
 // in 24 rows they would be squeezed until the two dots of a diaeresis merge
 // into a bar. Capitals are drawn shorter, rows 5..19, to leave the accent
 // its room.
-enum class Accent { kDiaeresis, kAcute, kGrave, kCircumflex, kRing, kTilde };
+enum class Accent { Diaeresis, Acute, Grave, Circumflex, Ring, Tilde };
 
 struct Composed {
     char32_t letter;
@@ -550,21 +550,21 @@ struct Composed {
 };
 
 constexpr Composed kComposed[] = {
-    {0x00FC, U'u', Accent::kDiaeresis},    {0x00E9, U'e', Accent::kAcute},
-    {0x00E2, U'a', Accent::kCircumflex},   {0x00E4, U'a', Accent::kDiaeresis},
-    {0x00E0, U'a', Accent::kGrave},        {0x00E5, U'a', Accent::kRing},
-    {0x00EA, U'e', Accent::kCircumflex},   {0x00EB, U'e', Accent::kDiaeresis},
-    {0x00E8, U'e', Accent::kGrave},        {0x00EF, 0x0131, Accent::kDiaeresis},
-    {0x00EE, 0x0131, Accent::kCircumflex}, {0x00EC, 0x0131, Accent::kGrave},
-    {0x00C4, U'A', Accent::kDiaeresis},    {0x00C5, U'A', Accent::kRing},
-    {0x00C9, U'E', Accent::kAcute},        {0x00F4, U'o', Accent::kCircumflex},
-    {0x00F6, U'o', Accent::kDiaeresis},    {0x00F2, U'o', Accent::kGrave},
-    {0x00FB, U'u', Accent::kCircumflex},   {0x00F9, U'u', Accent::kGrave},
-    {0x00FF, U'y', Accent::kDiaeresis},    {0x00D6, U'O', Accent::kDiaeresis},
-    {0x00DC, U'U', Accent::kDiaeresis},    {0x00E1, U'a', Accent::kAcute},
-    {0x00ED, 0x0131, Accent::kAcute},      {0x00F3, U'o', Accent::kAcute},
-    {0x00FA, U'u', Accent::kAcute},        {0x00F1, U'n', Accent::kTilde},
-    {0x00D1, U'N', Accent::kTilde},
+    {0x00FC, U'u', Accent::Diaeresis},    {0x00E9, U'e', Accent::Acute},
+    {0x00E2, U'a', Accent::Circumflex},   {0x00E4, U'a', Accent::Diaeresis},
+    {0x00E0, U'a', Accent::Grave},        {0x00E5, U'a', Accent::Ring},
+    {0x00EA, U'e', Accent::Circumflex},   {0x00EB, U'e', Accent::Diaeresis},
+    {0x00E8, U'e', Accent::Grave},        {0x00EF, 0x0131, Accent::Diaeresis},
+    {0x00EE, 0x0131, Accent::Circumflex}, {0x00EC, 0x0131, Accent::Grave},
+    {0x00C4, U'A', Accent::Diaeresis},    {0x00C5, U'A', Accent::Ring},
+    {0x00C9, U'E', Accent::Acute},        {0x00F4, U'o', Accent::Circumflex},
+    {0x00F6, U'o', Accent::Diaeresis},    {0x00F2, U'o', Accent::Grave},
+    {0x00FB, U'u', Accent::Circumflex},   {0x00F9, U'u', Accent::Grave},
+    {0x00FF, U'y', Accent::Diaeresis},    {0x00D6, U'O', Accent::Diaeresis},
+    {0x00DC, U'U', Accent::Diaeresis},    {0x00E1, U'a', Accent::Acute},
+    {0x00ED, 0x0131, Accent::Acute},      {0x00F3, U'o', Accent::Acute},
+    {0x00FA, U'u', Accent::Acute},        {0x00F1, U'n', Accent::Tilde},
+    {0x00D1, U'N', Accent::Tilde},
 };
 
 const Composed* FindComposed(char32_t cp) {

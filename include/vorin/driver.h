@@ -151,11 +151,11 @@ uint8_t KomunikatDoSerwera(char letter, uint32_t value);
  * in *value (may be NULL); 0 when none waits or the channel is off. */
 char RozkazSerwera(uint32_t* value);
 /* Server role: posts command `letter` to the driver with that id. */
-uint8_t vorin_server_post(uint32_t driver_id, char letter, uint32_t value);
+uint8_t vorin_server_post(uint32_t driverId, char letter, uint32_t value);
 /* Server role: the next driver message ('A'..'Z') from any driver, waiting up
- * to wait_ms (0xFFFFFFFF: no bound); the sender in *driver_id, its value in
+  * to waitMs (0xFFFFFFFF: no bound); the sender in *driverId, its value in
  * *value (either may be NULL). 0 when none came. */
-char vorin_server_fetch(uint32_t* driver_id, uint32_t* value, uint32_t wait_ms);
+char vorin_server_fetch(uint32_t* driverId, uint32_t* value, uint32_t waitMs);
 
 /* ---- Running a driver (the host's interface) -----------------------------
  * A host program runs one driver over one input file:

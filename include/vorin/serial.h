@@ -152,7 +152,7 @@ void OpenThread(void);
 void CloseThread(void);
 /* The server channel of the message-pump thread: message number (0 = off)
  * and the driver id it answers as (0 = the process id). */
-void vorin_serial_set_channel(uint32_t message_number, uint32_t driver_id);
+void vorin_serial_set_channel(uint32_t messageNumber, uint32_t driverId);
 
 #ifdef __cplusplus
 }

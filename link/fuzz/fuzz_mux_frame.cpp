@@ -49,9 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (uint8_t b : mux::kIdentification) receiver.Add(b);
     for (size_t i = 0; i < size; ++i) {
         const auto step = receiver.Add(data[i]);
-        if (step == mux::AnswerReceiver::Step::kMalformed) {
+        if (step == mux::AnswerReceiver::Step::Malformed) {
             receiver.Reset();
-        } else if (step == mux::AnswerReceiver::Step::kComplete) {
+        } else if (step == mux::AnswerReceiver::Step::Complete) {
             if (receiver.ChecksumOk() &&
                 mux::Crc16(receiver.Payload() - 2, receiver.PayloadLength() + 4) != 0)
                 std::abort();

@@ -104,13 +104,13 @@ std::string StripEscapes(const std::string& raw) {
 Simulator::~Simulator() { Stop(); }
 
 bool Simulator::Start(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& log_path, std::string* error) {
+                      const std::string& logPath, std::string* error) {
     Stop();
-    logPath_ = log_path;
+    logPath_ = logPath;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
     // A log left by an earlier run must not be taken for this one's.
-    unlink(log_path.c_str());
+    unlink(logPath.c_str());
     const pid_t pid = fork();
     if (pid < 0) {
         *error = std::string("fork: ") + std::strerror(errno);
@@ -120,8 +120,8 @@ bool Simulator::Start(const std::string& program, const std::vector<std::string>
         setpgid(0, 0);
         DieWithTest();
         // The first line of standard output names the line; the log goes apart.
-        const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open((log_path + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open((logPath + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int null = open("/dev/null", O_RDONLY);
         if (log >= 0) dup2(log, 1);
         if (err >= 0) dup2(err, 2);
@@ -133,7 +133,7 @@ bool Simulator::Start(const std::string& program, const std::vector<std::string>
     pid_ = pid;
     const double end = Now() + 10;
     while (Now() < end) {
-        const std::string log = ReadWholeFile(log_path);
+        const std::string log = ReadWholeFile(logPath);
         const std::size_t nl = log.find('\n');
         if (nl != std::string::npos) {
             line_ = log.substr(0, nl);
@@ -143,7 +143,7 @@ bool Simulator::Start(const std::string& program, const std::vector<std::string>
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            *error = "vorin-sim ended at once: " + log + ReadWholeFile(log_path + ".err");
+            *error = "vorin-sim ended at once: " + log + ReadWholeFile(logPath + ".err");
             return false;
         }
         usleep(5000);
@@ -224,10 +224,10 @@ void TerminalSession::Type(const std::string& keys) {
     }
 }
 
-bool TerminalSession::ReadSome(int timeout_ms) {
+bool TerminalSession::ReadSome(int timeoutMs) {
     if (master_ < 0) return false;
     pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) <= 0) return false;
+    if (poll(&p, 1, timeoutMs) <= 0) return false;
     char buffer[4096];
     const ssize_t n = read(master_, buffer, sizeof buffer);
     if (n > 0) {
@@ -236,7 +236,7 @@ bool TerminalSession::ReadSome(int timeout_ms) {
     }
     if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         // Program gone (EIO): nothing more will come from this side.
-        usleep(static_cast<useconds_t>(timeout_ms) * 1000);
+        usleep(static_cast<useconds_t>(timeoutMs) * 1000);
     }
     return false;
 }
@@ -306,9 +306,9 @@ bool TerminalSession::TerminalFlags(unsigned* lflag) const {
 
 int RunPiped(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
              const std::string& input, double seconds, std::string* out, std::string* err) {
-    int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) != 0) return -1;
-    if (pipe(err_pipe) != 0) return -1;
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0) return -1;
+    if (pipe(errPipe) != 0) return -1;
     std::vector<std::string> args = argv;
     std::vector<std::string> environment = Environment(env);
     const pid_t pid = fork();
@@ -317,24 +317,24 @@ int RunPiped(const std::vector<std::string>& argv, const std::map<std::string, s
         DieWithTest();
         const int in = open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY);
         if (in >= 0) dup2(in, 0);
-        dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
-        close(out_pipe[0]);
-        close(err_pipe[0]);
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
         auto cargv = CStrings(args);
         auto cenv = CStrings(environment);
         execve(cargv[0], cargv.data(), cenv.data());
         _exit(127);
     }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    close(outPipe[1]);
+    close(errPipe[1]);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {out, err};
     const double end = Now() + seconds;
-    int open_fds = 2;
+    int openFds = 2;
     int status = -1;
     bool killed = false;
-    while (open_fds > 0 && Now() < end) {
+    while (openFds > 0 && Now() < end) {
         if (poll(fds, 2, 20) <= 0) {
             // Ended with nothing left to read: done, even when a process it
             // started holds the pipes open (Wine's services do).
@@ -354,11 +354,11 @@ int RunPiped(const std::vector<std::string>& argv, const std::map<std::string, s
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;
-                --open_fds;
+                --openFds;
             }
         }
     }
-    if (open_fds > 0) {
+    if (openFds > 0) {
         killed = waitpid(pid, &status, WNOHANG) != pid;
         if (!killed) {
             for (auto& f : fds)
@@ -372,8 +372,8 @@ int RunPiped(const std::vector<std::string>& argv, const std::map<std::string, s
         EndProcess(pid, 1);
         return -1;
     }
-    const double wait_end = Now() + 5;
-    while (Now() < wait_end) {
+    const double waitEnd = Now() + 5;
+    while (Now() < waitEnd) {
         if (waitpid(pid, &status, WNOHANG) == pid) return status;
         usleep(5000);
     }

@@ -13,14 +13,14 @@
 namespace vorin::test {
 
 // vorin-sim with the given options; its first output line is the path of the
-// line's far end. Standard output goes to `log_path`, standard error (the
-// simulator's log) to `log_path` + ".err".
+// line's far end. Standard output goes to `logPath`, standard error (the
+// simulator's log) to `logPath` + ".err".
 class Simulator {
 public:
     ~Simulator();
     // False with *error when it does not start or name its line within 10 s.
     bool Start(const std::string& program, const std::vector<std::string>& args,
-               const std::string& log_path, std::string* error);
+               const std::string& logPath, std::string* error);
     // SIGTERM, then SIGKILL after 5 s; returns the wait status.
     int Stop();
     // Sends `signal` and leaves the rest to WaitExit.
@@ -66,7 +66,7 @@ public:
     int Master() const { return master_; }
 
 private:
-    bool ReadSome(int timeout_ms);
+    bool ReadSome(int timeoutMs);
 
     pid_t pid_ = -1;
     int master_ = -1;
