@@ -13,7 +13,8 @@ namespace vorin::platform {
 namespace {
 
 struct Open {
-    Open(const std::string& path, FileOpenMode mode) : h(FileOpen(path.c_str(), mode, false).handle) {}
+    Open(const std::string& path, FileOpenMode mode)
+        : h(FileOpen(path.c_str(), mode, false).handle) {}
     ~Open() {
         if (h >= 0) FileClose(h);
     }
