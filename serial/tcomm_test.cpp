@@ -151,10 +151,11 @@ public:
     std::atomic<int> written_{0};
     std::atomic<bool> delivered_{false};
     // Blocking reads: a read waits for the cancel event or an abort that
-    // comes after it started, at most 3 s (then `stuck_`).
+    // comes after it started, at most 3 s (then it sets *stuck_, which
+    // outlives the device: the port's close destroys it).
     bool blockingReads_ = false;
     std::atomic<int> readsStarted_{0};
-    std::atomic<bool> stuck_{false};
+    std::atomic<bool>* stuck_ = nullptr;
     std::function<void()> onCloseAbort_;      // runs after an abort that clears nothing
     std::chrono::microseconds writeTime_{0};  // how long a byte takes on the wire
 
@@ -197,7 +198,7 @@ public:
         switch (platform::WaitAny(waits, 2, 3000)) {
         case 0: return {platform::TransferOutcome::Cancelled, 0, kAborted};
         case 1: return {platform::TransferOutcome::CompletionFailed, 0, kAborted};
-        default: stuck_ = true; return {platform::TransferOutcome::Completed, 0, 0};
+        default: *stuck_ = true; return {platform::TransferOutcome::Completed, 0, 0};
         }
     }
     platform::CommEventResult WaitCommEvent(platform::Event& stop) override {
@@ -316,7 +317,9 @@ TEST(ByteCalls, TwoThreadsLoseNoByteReportedSent) {
 TEST(Close, EndsAReadPickedUpDuringTheClose) {
     auto owned = std::make_unique<LineErrorDevice>(false, 0);
     LineErrorDevice& device = *owned;
+    std::atomic<bool> stuck{false};
     device.blockingReads_ = true;
+    device.stuck_ = &stuck;
     PortOnDevice port(std::move(owned));
     port.Configure(1, 38400, 1, 1);
     ASSERT_EQ(port.Open(), 0);
@@ -333,7 +336,7 @@ TEST(Close, EndsAReadPickedUpDuringTheClose) {
     EXPECT_EQ(port.Close(), 0);
     ASSERT_TRUE(reader.joinable());
     reader.join();
-    EXPECT_FALSE(device.stuck_.load());
+    EXPECT_FALSE(stuck.load());
 }
 
 }  // namespace
