@@ -96,8 +96,13 @@ void BM_ByteCallLock(benchmark::State& state) {
 
 BENCHMARK(BM_WriteByteOverstatedQueue)->Arg(38400)->UseRealTime();
 BENCHMARK(BM_WriteByteOverstatedQueue)->Arg(300)->Iterations(30)->UseRealTime();
-BENCHMARK(BM_HeldWriteUntilTimeout)->Arg(1)->Arg(0)->Iterations(3)->UseRealTime()
-    ->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeldWriteUntilTimeout)
+    ->Arg(1)
+    ->Arg(0)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ByteCallLock);
 
 }  // namespace
