@@ -85,10 +85,16 @@ uint8_t IsError(char** text, int32_t* code);
  * points *text at a static "3.00". */
 void DllVersion(char** text);
 
+/* The package's version, "major.minor.patch" (the same text as vorindriver's
+ * vorin_version; DllVersion keeps its own fixed form). A static text. */
+const char* vorin_version(void);
+
 /* ---- Line settings -------------------------------------------------------- */
 
 /* CTS output flow control on (1, the default) or off (0). Takes effect at the
- * next open, ChangeSpeed or ChangeParity. */
+ * next open, ChangeSpeed or ChangeParity. It only holds output: RTS stays
+ * where the line functions put it (on Linux the library waits for CTS itself
+ * rather than use CRTSCTS, which would drive RTS). */
 void UstawCTS(uint8_t on);
 
 /* Parity code 0 none, 1 odd, 2 even, 3 mark, 4 space. Purges the buffers
