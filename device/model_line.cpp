@@ -5,6 +5,7 @@
 
 #include "link/link.h"
 #include "link/port_ops.h"
+#include "tests/support/port_table.h"
 
 namespace vorin::device::test {
 
@@ -16,33 +17,26 @@ ModelLine& L() { return *gLine; }
 constexpr uint8_t kDsr = 0x20;
 constexpr uint8_t kDcd = 0x80;
 
-const link::OperacjePortu kOps = {
-    [](uint8_t) -> uint8_t { return 1; },
-    [](uint8_t, uint32_t, uint16_t, uint16_t) -> int32_t { return 0; },
-    []() -> int32_t { return 0; },
-    [](uint8_t) {},
-    [](uint8_t) -> uint8_t { return 1; },
-    [](uint16_t) -> uint8_t { return 1; },
-    [](uint8_t) -> uint8_t { return 1; },
-    []() -> int32_t { return 1; },
-    []() -> int32_t { return 1; },
-    []() -> int32_t {
+const link::OperacjePortu kOps = [] {
+    link::OperacjePortu ops = vorin::test::IdlePortTable();
+    ops.SetRTSLine = []() -> int32_t {
         L().SetRts(true);
         return 1;
-    },
-    []() -> int32_t {
+    };
+    ops.ClearRTSLine = []() -> int32_t {
         L().SetRts(false);
         return 1;
-    },
-    [](uint8_t b) -> int32_t { return L().Write(b); },
-    [](uint8_t* b) -> int32_t { return L().Read(b); },
-    []() -> int32_t {
+    };
+    ops.WriteByte = [](uint8_t b) -> int32_t { return L().Write(b); };
+    ops.ReadByte = [](uint8_t* b) -> int32_t { return L().Read(b); };
+    ops.ClearPort = []() -> int32_t {
         L().Clear();
         return 0;
-    },
-    []() -> uint8_t { return L().Modem(); },
-    [](uint16_t ms) { L().Pause(ms); },
-};
+    };
+    ops.ModemStatus = []() -> uint8_t { return L().Modem(); };
+    ops.Opoznienie = [](uint16_t ms) { L().Pause(ms); };
+    return ops;
+}();
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "diag/diag.h"
+#include "tests/support/temp_dir.h"
 #include "vorin/driver.h"
 
 namespace fs = std::filesystem;
@@ -90,11 +91,8 @@ TEST(DiagFormat, TextsCutsAndLimits) {
 }
 
 TEST(DiagPrinter, WritesTheDebugFileWithItsLineBreaks) {
-    const fs::path dir =
-        fs::temp_directory_path() /
-        ("vorin_diag_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-         std::to_string(std::rand()));
-    fs::create_directories(dir);
+    vorin::test::TempDir temp;  // Windows: removed as far as it can be (stdin holds the keys)
+    const fs::path dir = temp.Path();
     const fs::path before = fs::current_path();
     fs::current_path(dir);
     { std::ofstream(dir / "keys") << "\n"; }
@@ -115,6 +113,4 @@ TEST(DiagPrinter, WritesTheDebugFileWithItsLineBreaks) {
     EXPECT_EQ(ReadText(dir / "debug.txt1"), "***DEBUG*3\n\n\n");
 
     fs::current_path(before);
-    std::error_code ec;  // Windows: stdin still holds the keys file open
-    fs::remove_all(dir, ec);
 }

@@ -24,6 +24,8 @@
 #include "link/server_channel.h"
 #include "platform/dynlib.h"
 #include "platform/message_bus.h"
+#include "platform/system.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 namespace lk = vorin::link;
@@ -56,24 +58,14 @@ std::string ReadText(const fs::path& p) {
 // 0xC000 up, the only ones Windows broadcasts.
 uint32_t Numbers() { return 0xC000 + (pf::CurrentProcessId() % 0x800) * 2; }
 
+// A temporary folder (tests/support) with an empty file for the helpers' input.
 class TempFolder {
 public:
-    TempFolder() {
-        path_ =
-            fs::temp_directory_path() / ("vorin_channel_" + std::to_string(pf::CurrentProcessId()) +
-                                         "_" + std::to_string(Counter++));
-        fs::create_directories(path_);
-        std::ofstream(path_ / "empty").close();
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& Path() const { return path_; }
+    TempFolder() { std::ofstream(Path() / "empty").close(); }
+    fs::path Path() const { return dir_.Path(); }
 
 private:
-    static inline int Counter = 0;
-    fs::path path_;
+    vorin::test::TempDir dir_;
 };
 
 struct Outcome {
@@ -254,12 +246,10 @@ TEST_F(ServerChannel, SuspendClosesAndResumeReopensThePortOnce) {
                      "\" & echo $! > \"" + (d / "sim.pid").string() + "\"")
                         .c_str()),
         0);
-    struct KillSim {
+    struct EndSim {
         fs::path pid;
-        ~KillSim() {
-            (void)std::system(("kill $(cat \"" + pid.string() + "\") 2>/dev/null").c_str());
-        }
-    } killSim{d / "sim.pid"};
+        ~EndSim() { pf::EndProcess(static_cast<uint32_t>(std::atol(ReadText(pid).c_str()))); }
+    } endSim{d / "sim.pid"};
     auto count = [&](const std::string& text) {
         const std::string log = ReadText(d / "sim.log");
         std::size_t n = 0;

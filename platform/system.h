@@ -2,6 +2,8 @@
 // but that no service interface covers.
 #pragma once
 
+#include <cstdint>
+
 namespace vorin::platform {
 
 // True when this Windows program runs under Wine (ntdll exports
@@ -10,5 +12,10 @@ namespace vorin::platform {
 // with "return at once" timeouts blocks); tests use this to skip with a
 // reason instead of failing. Always false on POSIX.
 bool RunningUnderWine();
+
+// Asks a process to end (SIGTERM; TerminateProcess on Windows). For tests
+// that started a helper in the background through the shell and know only
+// its process id. False when there is no such process or it may not be ended.
+bool EndProcess(uint32_t processId);
 
 }  // namespace vorin::platform

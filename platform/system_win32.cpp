@@ -13,4 +13,12 @@ bool RunningUnderWine() {
     return underWine;
 }
 
+bool EndProcess(uint32_t processId) {
+    HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+    if (process == nullptr) return false;
+    const bool ended = ::TerminateProcess(process, 1) != 0;
+    ::CloseHandle(process);
+    return ended;
+}
+
 }  // namespace vorin::platform

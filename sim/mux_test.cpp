@@ -18,6 +18,7 @@
 #include "link/link.h"
 #include "link/mux.h"
 #include "link/port_ops.h"
+#include "tests/support/port_table.h"
 #include "sim/crc16.h"
 #include "sim/mux.h"
 #include "sim/printer.h"
@@ -73,27 +74,17 @@ private:
     std::deque<uint8_t> toHost_;
 };
 
-const OperacjePortu kLinia = {
-    [](uint8_t) -> uint8_t { return 1; },
-    [](uint8_t, uint32_t, uint16_t, uint16_t) -> int32_t { return 0; },
-    []() -> int32_t { return 0; },
-    [](uint8_t) {},
-    [](uint8_t) -> uint8_t { return 1; },
-    [](uint16_t) -> uint8_t { return 1; },
-    [](uint8_t) -> uint8_t { return 1; },
-    []() -> int32_t { return 1; },
-    []() -> int32_t { return 1; },
-    []() -> int32_t { return 1; },
-    []() -> int32_t { return 1; },
-    [](uint8_t b) -> int32_t { return gLine->Write(b); },
-    [](uint8_t* b) -> int32_t { return gLine->Read(b); },
-    []() -> int32_t {
+const OperacjePortu kLinia = [] {
+    OperacjePortu ops = test::IdlePortTable();
+    ops.WriteByte = [](uint8_t b) -> int32_t { return gLine->Write(b); };
+    ops.ReadByte = [](uint8_t* b) -> int32_t { return gLine->Read(b); };
+    ops.ClearPort = []() -> int32_t {
         gLine->Clear();
         return 0;
-    },
-    []() -> uint8_t { return 0x80; },  // carrier detect on
-    [](uint16_t ms) { gLine->pauses.push_back(ms); },
-};
+    };
+    ops.Opoznienie = [](uint16_t ms) { gLine->pauses.push_back(ms); };
+    return ops;
+}();
 
 class MuxRecovery : public ::testing::Test {
 protected:

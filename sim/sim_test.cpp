@@ -496,24 +496,32 @@ TEST(SimLine, PaceHoldsBytesToWireTime) {
 TEST(SimUsage, BadOptionsAreRefused) {
     TempDir dir;
     const std::string exe = (BinDir() / "vorin-sim").string();
-    auto run = [&](const std::string& args) {
-        const std::string command =
-            exe + " " + args + " >" + (fs::path(dir.Path()) / "out").string() + " 2>&1";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::string out;  // standard output and error of the last run
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), exe);
+        std::string err;
+        out.clear();
+        const int status = vorin::test::RunPiped(args, {}, "", 10, &out, &err);
+        out += err;
+        return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
-    EXPECT_EQ(run("--help"), 0);
-    EXPECT_NE(ReadFile(fs::path(dir.Path()) / "out").find("--close-after N"), std::string::npos);
-    for (const char* bad :
-         {"--bogus", "--crc-error 500:1", "--crc-error 321:x", "--first-answer 300",
-          "--status-after-block 320:1", "--pace", "--first-answer-at 2", "--silent-after -1"}) {
-        EXPECT_EQ(run(bad), 2) << bad;
-        EXPECT_NE(ReadFile(fs::path(dir.Path()) / "out").find("vorin-sim: "), std::string::npos)
-            << bad;
+    EXPECT_EQ(run({"--help"}), 0);
+    EXPECT_NE(out.find("--close-after N"), std::string::npos);
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"--bogus"},
+                                               {"--crc-error", "500:1"},
+                                               {"--crc-error", "321:x"},
+                                               {"--first-answer", "300"},
+                                               {"--status-after-block", "320:1"},
+                                               {"--pace"},
+                                               {"--first-answer-at", "2"},
+                                               {"--silent-after", "-1"}}) {
+        EXPECT_EQ(run(bad), 2) << bad[0];
+        EXPECT_NE(out.find("vorin-sim: "), std::string::npos) << bad[0];
     }
     const fs::path occupied = fs::path(dir.Path()) / "file";
     std::ofstream(occupied) << "keep";
-    EXPECT_EQ(run("--link " + occupied.string()), 1);
+    EXPECT_EQ(run({"--link", occupied.string()}), 1);
     EXPECT_EQ(ReadFile(occupied), "keep");
 }
 

@@ -2,15 +2,14 @@
 // own (a copy of examples/driver), against vorin-sim on a pseudo-terminal as
 // COM13. Built twice: natively, and (VORIN_E2E_WINE) running the Windows
 // build of vorin-driver under Wine with Wine's COM13 pointed at the line.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "tests/support/files.h"
 #include "tests/support/processes.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wine_runner.h"
 
 namespace vorin::e2e {
 namespace {
@@ -56,32 +56,6 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines) 
     std::fclose(f);
 }
 
-// Runs a Wine tool with every standard stream on /dev/null and waits for it
-// (bounded): Wine's services, started by the first program of a server,
-// stay alive and would hold a pipe of ours open for as long as they live.
-void RunQuiet(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-              double seconds) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setsid();
-        const int null = open("/dev/null", O_RDWR);
-        for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
-        for (int fd = 3; fd < 1024; ++fd) close(fd);
-        for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    if (pid < 0) return;
-    for (const double end = Now() + seconds; Now() < end; usleep(20000)) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
 // How vorin-driver is started and how COM13 reaches the simulator.
 class Runner {
 public:
@@ -93,18 +67,18 @@ public:
     const std::string& Sim() const { return sim_; }
     // Natively the line goes into VORIN_COM13; under Wine the simulator makes
     // the link that Wine's registry names for COM13.
-    std::string LinkForPort() const { return kWine ? portsDir_ + "/com13" : std::string(); }
+    std::string LinkForPort() const { return kWine ? wine_->PortPath(kPort) : std::string(); }
 
     // Runs vorin-driver in `folder`; its exit status, or -1.
     int Run(const std::string& folder, const std::vector<std::string>& args,
             const std::string& line, std::string* out) const {
         std::vector<std::string> argv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", folder};
-        if (kWine) argv.push_back(wine_);
-        argv.push_back(exe_);
-        argv.insert(argv.end(), args.begin(), args.end());
+        const std::vector<std::string> command =
+            kWine ? wine_->Command(wine_->Program("vorin-driver"), args) : Native(args);
+        argv.insert(argv.end(), command.begin(), command.end());
         std::map<std::string, std::string> env;
         if (kWine) {
-            env = {{"WINEPREFIX", prefix_}, {"WINEDEBUG", "-all"}, {"WINEARCH", "win64"}};
+            env = wine_->Env();
         } else {
             env["VORIN_COM13"] = line.empty() ? "/nonexistent/vorin-com13" : line;
         }
@@ -114,78 +88,29 @@ public:
         return WEXITSTATUS(status);
     }
 
-    ~Runner() {
-        if (startedWineserver_) {
-            std::string out, err;
-            RunPiped({wineserver_, "-k"}, {{"WINEPREFIX", prefix_}}, "", 20, &out, &err);
-        }
-    }
-
 private:
     Runner() {
-        const fs::path bin = fs::current_path();
-        sim_ = (bin / "vorin-sim").string();
+        sim_ = (fs::current_path() / "vorin-sim").string();
         if (!fs::exists(sim_)) {
             skipReason_ = "vorin-sim is not built";
-            return;
+        } else if (!kWine) {
+            if (!fs::exists(fs::current_path() / "vorin-driver"))
+                skipReason_ = "vorin-driver is not built";
+        } else {
+            wine_ = std::make_unique<WineRunner>(std::vector<std::string>{"vorin-driver"},
+                                                 std::map<int, std::string>{{kPort, ""}});
+            skipReason_ = wine_->SkipReason();
         }
-        if (!kWine) {
-            exe_ = (bin / "vorin-driver").string();
-            if (!fs::exists(exe_)) skipReason_ = "vorin-driver is not built";
-            return;
-        }
-        const char* build = std::getenv("VORIN_WINDOWS_BUILD");
-        if (build == nullptr || *build == '\0') {
-            skipReason_ = "set VORIN_WINDOWS_BUILD to the Windows build folder (for example " +
-                          std::string(VORIN_SOURCE_DIR) + "/build/windows) to run this suite";
-            return;
-        }
-        const fs::path win = fs::absolute(build);
-        exe_ = (win / "bin" / "vorin-driver.exe").string();
-        wine_ = "/usr/bin/wine";
-        wineserver_ = "/usr/bin/wineserver";
-        if (!fs::exists(exe_) || !fs::exists(wine_)) {
-            skipReason_ = "no " + exe_ + " or no wine";
-            return;
-        }
-        prefix_ = (win / "wineprefix").string();
-        portsDir_ = (win / "e2e-ports").string();
-        fs::create_directories(portsDir_);
-        const std::map<std::string, std::string> env{
-            {"WINEPREFIX", prefix_}, {"WINEDEBUG", "-all"}, {"WINEARCH", "win64"}};
-        if (!fs::exists(prefix_ + "/system.reg")) {
-            RunQuiet({"/usr/bin/wineboot", "-i"}, env, 180);
-        }
-        // Wine reads its port mapping when its server starts: write it, end
-        // the server, keep a fresh one running for the whole suite and start
-        // Wine's services once, outside any pipe of the tests.
-        RunQuiet({wine_, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM13", "/t", "REG_SZ",
-                  "/d", portsDir_ + "/com13", "/f"},
-                 env, 120);
-        RunQuiet({wineserver_, "-k"}, env, 30);
-        RunQuiet({wineserver_, "-w"}, env, 30);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setsid();
-            const int null = open("/dev/null", O_RDWR);
-            if (null >= 0) {
-                dup2(null, 0);
-                dup2(null, 1);
-                dup2(null, 2);
-            }
-            for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-            execl(wineserver_.c_str(), wineserver_.c_str(), "-p", "-f",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        startedWineserver_ = pid > 0;
-        usleep(300000);
-        RunQuiet({wine_, "cmd", "/c", "exit"}, env, 120);
+    }
+    static std::vector<std::string> Native(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{(fs::current_path() / "vorin-driver").string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
     }
 
-    std::string exe_, sim_, wine_, wineserver_, prefix_, portsDir_;
+    std::string sim_;
     std::string skipReason_;
-    bool startedWineserver_ = false;
+    std::unique_ptr<WineRunner> wine_;
 };
 
 class DriverEndToEnd : public ::testing::Test {

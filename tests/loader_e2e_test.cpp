@@ -3,7 +3,6 @@
 //
 // Built twice: natively, and (VORIN_E2E_WINE) driving the Windows build of the
 // program under Wine, with Wine's COM ports pointed at the simulator's line.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +21,7 @@
 #include "tests/support/files.h"
 #include "tests/support/processes.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wine_runner.h"
 
 namespace vorin::e2e {
 namespace {
@@ -74,143 +75,66 @@ public:
         return runner;
     }
 
-    bool Available() const { return !skipReason_.empty() ? false : true; }
+    bool Available() const { return skipReason_.empty(); }
     const std::string& SkipReason() const { return skipReason_; }
 
     std::vector<std::string> Command(const std::vector<std::string>& args) const {
-        return CommandOf(exe_, args);
+        return CommandOf("vorin-codepage", args);
     }
     // The host that ends with its port open (serial/exit_child.cpp).
     std::vector<std::string> ExitChild(const std::vector<std::string>& args) const {
-        return CommandOf(exitChild_, args);
+        return CommandOf("vorin-serial-exit-child", args);
     }
 
     // Environment for a run in which COM `port` is the simulator's line.
     std::map<std::string, std::string> Env(int port, const std::string& line) const {
+        if (kWine) return wine_->Env();
+        // Only the port under test leads to the simulator; the others lead
+        // nowhere, so reaching the simulator proves the number was read right.
         std::map<std::string, std::string> env;
-        if (kWine) {
-            env["WINEPREFIX"] = prefix_;
-            env["WINEDEBUG"] = "-all";
-            env["WINEARCH"] = "win64";
-        } else {
-            // Only the port under test leads to the simulator; the others lead
-            // nowhere, so reaching the simulator proves the number was read right.
-            for (int n : {3, 4, 8}) env["VORIN_COM" + std::to_string(n)] = "/nonexistent/vorin-com";
-            env["VORIN_COM" + std::to_string(kNotALinePort)] = "/dev/null";
-            env["VORIN_COM" + std::to_string(port)] = line;
-        }
+        for (int n : {3, 4, 8}) env["VORIN_COM" + std::to_string(n)] = "/nonexistent/vorin-com";
+        env["VORIN_COM" + std::to_string(kNotALinePort)] = "/dev/null";
+        env["VORIN_COM" + std::to_string(port)] = line;
         return env;
     }
 
     // Where the simulator puts its line for COM `port` under Wine ("" natively:
     // the line path goes into VORIN_COM<n> instead).
-    std::string LinkFor(int port) const {
-        return kWine ? portsDir_ + "/com" + std::to_string(port) : std::string();
-    }
+    std::string LinkFor(int port) const { return kWine ? wine_->PortPath(port) : std::string(); }
 
     std::string Sim() const { return sim_; }
-
-    ~Runner() {
-        if (startedWineserver_) {
-            std::string out, err;
-            RunPiped({wineserver_, "-k"}, {{"WINEPREFIX", prefix_}}, "", 20, &out, &err);
-        }
-    }
 
     // COM n that opens but is no serial line (/dev/null).
     static constexpr int kNotALinePort = 9;
 
 private:
-    std::vector<std::string> CommandOf(const std::string& program,
+    std::vector<std::string> CommandOf(const std::string& name,
                                        const std::vector<std::string>& args) const {
-        std::vector<std::string> argv;
-        if (kWine) {
-            argv = {wine_, program};
-        } else {
-            argv = {program};
-        }
+        if (kWine) return wine_->Command(wine_->Program(name), args);
+        std::vector<std::string> argv{(fs::current_path() / name).string()};
         argv.insert(argv.end(), args.begin(), args.end());
         return argv;
     }
 
     Runner() {
-        const fs::path bin = fs::current_path();
-        sim_ = (bin / "vorin-sim").string();
+        sim_ = (fs::current_path() / "vorin-sim").string();
         if (!fs::exists(sim_)) {
             skipReason_ = "vorin-sim is not built";
-            return;
+        } else if (!kWine) {
+            if (!fs::exists(fs::current_path() / "vorin-codepage"))
+                skipReason_ = "vorin-codepage is not built";
+        } else {
+            wine_ = std::make_unique<WineRunner>(
+                std::vector<std::string>{"vorin-codepage", "vorin-serial-exit-child"},
+                std::map<int, std::string>{
+                    {3, ""}, {4, ""}, {8, ""}, {kNotALinePort, "/dev/null"}});
+            skipReason_ = wine_->SkipReason();
         }
-        if (!kWine) {
-            exe_ = (bin / "vorin-codepage").string();
-            exitChild_ = (bin / "vorin-serial-exit-child").string();
-            if (!fs::exists(exe_)) skipReason_ = "vorin-codepage is not built";
-            return;
-        }
-        // Opt-in: the Windows build is made in a later stage than this suite's
-        // own build, and a stale one would test old code.
-        const char* build = std::getenv("VORIN_WINDOWS_BUILD");
-        if (build == nullptr || *build == '\0') {
-            skipReason_ = "set VORIN_WINDOWS_BUILD to the Windows build folder (for example " +
-                          std::string(VORIN_SOURCE_DIR) + "/build/windows) to run this suite";
-            return;
-        }
-        const fs::path win = fs::absolute(build);
-        exe_ = (win / "bin" / "vorin-codepage.exe").string();
-        exitChild_ = (win / "bin" / "vorin-serial-exit-child.exe").string();
-        if (!fs::exists(exe_)) {
-            skipReason_ = "no Windows build at " + win.string() +
-                          " (build the windows preset or set VORIN_WINDOWS_BUILD)";
-            return;
-        }
-        wine_ = "/usr/bin/wine";
-        wineserver_ = "/usr/bin/wineserver";
-        if (!fs::exists(wine_) || !fs::exists(wineserver_)) {
-            skipReason_ = "wine is not installed";
-            return;
-        }
-        prefix_ = (win / "wineprefix").string();
-        portsDir_ = (win / "e2e-ports").string();
-        fs::create_directories(portsDir_);
-        std::string out, err;
-        const std::map<std::string, std::string> env{
-            {"WINEPREFIX", prefix_}, {"WINEDEBUG", "-all"}, {"WINEARCH", "win64"}};
-        if (!fs::exists(prefix_ + "/system.reg")) {
-            RunPiped({"/usr/bin/wineboot", "-i"}, env, "", 180, &out, &err);
-        }
-        // Wine reads its port mapping when its server starts: write it, end any
-        // running server, then keep one running for the whole suite.
-        for (int n : {3, 4, 8}) {
-            RunPiped({wine_, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v",
-                      "COM" + std::to_string(n), "/t", "REG_SZ", "/d",
-                      portsDir_ + "/com" + std::to_string(n), "/f"},
-                     env, "", 120, &out, &err);
-        }
-        RunPiped({wine_, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v",
-                  "COM" + std::to_string(kNotALinePort), "/t", "REG_SZ", "/d", "/dev/null", "/f"},
-                 env, "", 120, &out, &err);
-        RunPiped({wineserver_, "-k"}, env, "", 30, &out, &err);
-        RunPiped({wineserver_, "-w"}, env, "", 30, &out, &err);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setsid();
-            const int null = open("/dev/null", O_RDWR);
-            if (null >= 0) {
-                dup2(null, 0);
-                dup2(null, 1);
-                dup2(null, 2);
-            }
-            for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-            execl(wineserver_.c_str(), wineserver_.c_str(), "-p", "-f",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        startedWineserver_ = pid > 0;
-        usleep(300000);
     }
 
-    std::string exe_, exitChild_, sim_, wine_, wineserver_, prefix_, portsDir_;
+    std::string sim_;
     std::string skipReason_;
-    bool startedWineserver_ = false;
+    std::unique_ptr<WineRunner> wine_;
 };
 
 class LoaderEndToEnd : public ::testing::Test {

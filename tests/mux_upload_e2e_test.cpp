@@ -13,7 +13,6 @@
 
 #include <stdlib.h>
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +27,7 @@
 #include "tests/support/files.h"
 #include "tests/support/processes.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wine_runner.h"
 #include "tests/mux_line.h"
 
 namespace {
@@ -101,37 +101,14 @@ namespace fs = std::filesystem;
 
 class MuxUploadWine : public ::testing::Test {
 protected:
+    static test::WineRunner& Wine() {
+        static test::WineRunner wine({"mux_upload_probe"}, {{kComPort, ""}});
+        return wine;
+    }
     void SetUp() override {
-        const char* build = std::getenv("VORIN_WINDOWS_BUILD");
-        if (build == nullptr || *build == '\0')
-            GTEST_SKIP() << "set VORIN_WINDOWS_BUILD to the Windows build folder";
-        const fs::path win = fs::absolute(build);
-        probe_ = (win / "bin" / "mux_upload_probe.exe").string();
-        if (!fs::exists(probe_)) GTEST_SKIP() << "no " << probe_;
-        if (!fs::exists("/usr/bin/wine")) GTEST_SKIP() << "wine is not installed";
-        env_ = {{"WINEPREFIX", (win / "wineprefix").string()},
-                {"WINEDEBUG", "-all"},
-                {"WINEARCH", "win64"}};
-        ports_ = (win / "e2e-ports").string();
-        fs::create_directories(ports_);
-        std::string out, err;
-        if (!fs::exists(env_["WINEPREFIX"] + "/system.reg"))
-            test::RunPiped({"/usr/bin/wineboot", "-i"}, env_, "", 180, &out, &err);
-        // Wine reads its port mapping when its server starts.
-        test::RunPiped({"/usr/bin/wine", "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v",
-                        "COM" + std::to_string(kComPort), "/t", "REG_SZ", "/d", Link(), "/f"},
-                       env_, "", 120, &out, &err);
-        test::RunPiped({"/usr/bin/wineserver", "-k"}, env_, "", 30, &out, &err);
-        test::RunPiped({"/usr/bin/wineserver", "-w"}, env_, "", 30, &out, &err);
+        if (!Wine().SkipReason().empty()) GTEST_SKIP() << Wine().SkipReason();
     }
-    void TearDown() override {
-        std::string out, err;
-        if (!env_.empty()) test::RunPiped({"/usr/bin/wineserver", "-k"}, env_, "", 30, &out, &err);
-    }
-    std::string Link() const { return ports_ + "/com" + std::to_string(kComPort); }
 
-    std::string probe_, ports_;
-    std::map<std::string, std::string> env_;
     test::TempDir dir_;
 };
 
@@ -141,13 +118,14 @@ TEST_F(MuxUploadWine, ImageArrivesByteForByte) {
     const std::string simPath = (fs::current_path() / "vorin-sim").string();
     ASSERT_TRUE(
         sim.Start(simPath,
-                  {"--quiet", "--mux", "--link", Link(), "--dump", dir_.Path() + "/dump.bin",
-                   "--mux-bad-checksum", "2", "--mux-split", "2"},
+                  {"--quiet", "--mux", "--link", Wine().PortPath(kComPort), "--dump",
+                   dir_.Path() + "/dump.bin", "--mux-bad-checksum", "2", "--mux-split", "2"},
                   dir_.Path() + "/sim.log", &error))
         << error;
     std::string out, err;
-    const int status = test::RunPiped({"/usr/bin/wine", probe_, std::to_string(kComPort)}, env_, "",
-                                      240, &out, &err);
+    const int status = test::RunPiped(
+        Wine().Command(Wine().Program("mux_upload_probe"), {std::to_string(kComPort)}),
+        Wine().Env(), "", 240, &out, &err);
     sim.Stop();
     const std::string log = test::ReadWholeFile(dir_.Path() + "/sim.log.err");
     ASSERT_TRUE(WIFEXITED(status)) << out << err << log;

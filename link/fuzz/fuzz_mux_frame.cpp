@@ -9,34 +9,22 @@
 #include "link/mux.h"
 #include "link/mux_frame.h"
 #include "link/port_ops.h"
+#include "tests/support/port_table.h"
 
 namespace {
 
 std::deque<uint8_t> gLine;
 
-const vorin::link::OperacjePortu kOps = {
-    [](uint8_t) -> uint8_t { return 1; },
-    [](uint8_t, uint32_t, uint16_t, uint16_t) -> int32_t { return 0; },
-    []() -> int32_t { return 0; },
-    [](uint8_t) {},
-    [](uint8_t) -> uint8_t { return 1; },
-    [](uint16_t) -> uint8_t { return 1; },
-    [](uint8_t) -> uint8_t { return 1; },
-    []() -> int32_t { return 1; },
-    []() -> int32_t { return 1; },
-    []() -> int32_t { return 1; },
-    []() -> int32_t { return 1; },
-    [](uint8_t) -> int32_t { return 1; },
-    [](uint8_t* b) -> int32_t {
+const vorin::link::OperacjePortu kOps = [] {
+    vorin::link::OperacjePortu ops = vorin::test::IdlePortTable();
+    ops.ReadByte = [](uint8_t* b) -> int32_t {
         if (gLine.empty()) return 0;
         *b = gLine.front();
         gLine.pop_front();
         return 1;
-    },
-    []() -> int32_t { return 0; },
-    []() -> uint8_t { return 0x80; },
-    [](uint16_t) {},
-};
+    };
+    return ops;
+}();
 
 }  // namespace
 

@@ -381,4 +381,35 @@ int RunPiped(const std::vector<std::string>& argv, const std::map<std::string, s
     return -1;
 }
 
+pid_t StartQuiet(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& env) {
+    std::vector<std::string> args = argv;
+    std::vector<std::string> environment = Environment(env);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        const int null = open("/dev/null", O_RDWR);
+        for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
+        for (int fd = 3; fd < 1024; ++fd) close(fd);
+        auto cargv = CStrings(args);
+        auto cenv = CStrings(environment);
+        execve(cargv[0], cargv.data(), cenv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int RunQuiet(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+             double seconds) {
+    const pid_t pid = StartQuiet(argv, env);
+    if (pid < 0) return -1;
+    int status = 0;
+    for (const double end = Now() + seconds; Now() < end; usleep(20000)) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return status;
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
 }  // namespace vorin::test

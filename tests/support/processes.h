@@ -79,6 +79,17 @@ private:
 int RunPiped(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
              const std::string& input, double seconds, std::string* out, std::string* err);
 
+// Runs a program with every standard stream on /dev/null, in a session of its
+// own, bounded by `seconds`: for tools that start services which outlive them
+// and would hold a pipe open (Wine's). The wait status, or -1 when killed.
+int RunQuiet(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+             double seconds);
+
+// Starts a program in the background the same way and leaves it running; its
+// process id, or -1.
+pid_t StartQuiet(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& env);
+
 std::string StripEscapes(const std::string& raw);
 double Now();
 
