@@ -99,8 +99,10 @@ bool ObsluzRozkaz(char rozkaz) {
                " wykonal rozkaz OUTLINES Serwera ###\n");
         return true;
     case 'r':
-        if (gZawieszony.load()) OtwarciePortu();
-        gZawieszony = false;
+        // Cleared first: the port's open may itself run a request exchange
+        // (the channel switch of multiplexer mode 3), which must find the
+        // driver running.
+        if (gZawieszony.exchange(false)) OtwarciePortu();
         Raport('R', 0, " wykonal rozkaz RESUME Serwera ###\n");
         return true;
     case 's':
@@ -212,6 +214,16 @@ bool OgloszenieDostepnosci() {
 
 bool ObslugaRozkazowSerwera() {
     if (gNumer.load() == 0) return true;
+    // A request exchange made while a command is being served (the channel
+    // switch of RESUME's port open) is part of that command: serving the
+    // channel again there would take the next command in the middle of this
+    // one, or wait inside RESUME for another RESUME.
+    thread_local bool tObsluga = false;
+    if (tObsluga) return true;
+    struct Znacznik {
+        Znacznik() { tObsluga = true; }
+        ~Znacznik() { tObsluga = false; }
+    } znacznik;
     for (;;) {
         const char rozkaz = RozkazSerwera(nullptr);
         if (rozkaz != 0 && !ObsluzRozkaz(rozkaz)) return false;

@@ -12,9 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,6 +24,7 @@
 
 #include "link/link.h"
 #include "link/server_channel.h"
+#include "link/test_peer.h"
 #include "platform/dynlib.h"
 #include "platform/message_bus.h"
 
@@ -338,4 +341,50 @@ TEST_F(ServerChannel, VorinServerSendPrintsTheAnswer) {
     server.join();
     EXPECT_NE(ReadText(out).find("driver 4545 C COUNTER"), std::string::npos) << ReadText(out);
     EXPECT_NE(ReadText(out).find("done"), std::string::npos) << "exit status 0";
+}
+
+// RESUME in every multiplexer mode, in this process against the scripted
+// printer (its pauses take no time). The mode-3 channel switch that the
+// port's open runs is itself a request exchange; a nested service there would
+// find the driver still suspended and wait inside RESUME. Should that happen,
+// the watchdog's BREAK ends the wait (and shows up as a 'B' and code 52).
+TEST_F(ServerChannel, ResumeReopensThePortAndAnswersInEveryMultiplexerMode) {
+    for (uint8_t mode = 0; mode <= 3; ++mode) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        lk::test::DrukarkaSkryptowa printer;
+        lk::TrybMux = mode;
+        lk::NumerKanalu = 3;
+        lk::UstawNumerKomunikatu(message_);
+        lk::UstawIdSterownikaZastepczy(4747);
+        lk::ZamknieciePortu();
+        lk::UstawZawieszenie(true);
+        lk::KomunikatSerwera(4747, 'r', 0);
+
+        std::mutex lock;
+        std::condition_variable cv;
+        bool finished = false;
+        std::thread watchdog([&] {
+            std::unique_lock<std::mutex> l(lock);
+            if (!cv.wait_for(l, std::chrono::seconds(10), [&] { return finished; }))
+                lk::KomunikatSerwera(4747, 'b', 0);
+        });
+        const bool goesOn = lk::ObslugaRozkazowSerwera();
+        {
+            std::lock_guard<std::mutex> l(lock);
+            finished = true;
+        }
+        cv.notify_all();
+        watchdog.join();
+
+        EXPECT_TRUE(goesOn);
+        EXPECT_EQ(lk::KodWyniku, 0);
+        EXPECT_FALSE(lk::Zawieszony());
+        EXPECT_EQ(lk::PortOtwarty, 1);
+        if (mode == 3) {
+            EXPECT_EQ(printer.Zapisane(), (std::vector<uint8_t>{0x1B, 0x01, 3}))
+                << "the channel switch went out";
+        }
+        EXPECT_EQ(DriverProcess::Pending(), (std::vector<Msg>{{4747, 'R', 0}}));
+        lk::UstawieniaDomyslneKanalu();
+    }
 }
