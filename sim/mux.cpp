@@ -166,8 +166,9 @@ void Multiplexer::on_frame(int64_t now_ms, std::vector<uint8_t>& out) {
         log(text);
         if (*faults_.control == kControlPiece) {
             // The whole answer in a first piece; the second one is empty.
+            // For this answer only: a --mux-split of its own keeps its point.
             ++faults_.split_times;
-            faults_.split_at = 255;
+            whole_first_piece_ = true;
         } else {
             answer(*faults_.control, {}, out);
             return;
@@ -227,7 +228,9 @@ void Multiplexer::printer_request(const std::vector<uint8_t>& frame, int64_t now
     if (faults_.split_times > 0) {
         --faults_.split_times;
         ++stats_.injected;
-        size_t at = faults_.split_at.value_or((payload.size() + 1) / 2);
+        size_t at = whole_first_piece_ ? payload.size()
+                                       : faults_.split_at.value_or((payload.size() + 1) / 2);
+        whole_first_piece_ = false;
         if (at > payload.size()) at = payload.size();
         second_piece_.assign(payload.begin() + static_cast<long>(at), payload.end());
         second_piece_pending_ = true;

@@ -85,6 +85,7 @@ private:
     std::vector<uint8_t> last_answer_;  // as sent, for service 6
     std::vector<uint8_t> second_piece_;
     bool second_piece_pending_ = false;
+    bool whole_first_piece_ = false;  // control code 8 injected for this request
 };
 
 // Encodes logical bytes into an answer frame ("BRAXO", groups of 7, length
