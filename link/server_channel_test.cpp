@@ -343,6 +343,56 @@ TEST_F(ServerChannel, VorinServerSendPrintsTheAnswer) {
     EXPECT_NE(ReadText(out).find("done"), std::string::npos) << "exit status 0";
 }
 
+// Two drivers on one bus, each busy while the other fills the bus with its
+// reports: more than the 10 messages a Linux socket holds wait in each
+// driver (and in this server) before the command is fetched. Every command
+// reaches its driver and every report reaches the server.
+TEST_F(ServerChannel, CommandsAndReportsSurviveABusyBusWithSeveralDrivers) {
+    TempFolder dirA, dirB;
+    DriverProcess a(message_, message_ + 1, dirA, "--id 4848 --counter-period 1 --verbose");
+    // A control number of B's own (from 0xE000 up, clear of the others').
+    DriverProcess b(message_, message_ + 0x2001, dirB, "--id 4949 --counter-period 1");
+    ASSERT_TRUE(a.ready() && b.ready());
+    DriverProcess::Pending();
+    auto burst = [](DriverProcess& d, uint32_t id) {
+        std::vector<Msg> reports, expected;
+        for (uint32_t i = 1; i <= 15; ++i) {
+            d.StartExchange();
+            expected.push_back({id, 'C', i});
+        }
+        for (int i = 0; i < 15; ++i) {
+            Outcome o = d.FinishExchange();
+            reports.insert(reports.end(), o.messages.begin(), o.messages.end());
+        }
+        for (const Msg& m : DriverProcess::Pending()) reports.push_back(m);
+        return std::make_pair(reports, expected);
+    };
+    auto [reportsA, expectedA] = burst(a, 4848);  // 15 of A's reports wait in B
+    EXPECT_EQ(reportsA, expectedA);
+    lk::KomunikatSerwera(4949, 'b', 0);
+    Outcome o = b.Exchange();
+    EXPECT_EQ(o.code, lk::Kod::PrzerwanieSerwera);
+    EXPECT_EQ(o.messages, (std::vector<Msg>{{4949, 'B', 0}}));
+
+    auto [reportsB, expectedB] = burst(b, 4949);
+    EXPECT_EQ(reportsB, expectedB);
+    lk::KomunikatSerwera(4848, 'l', 0);
+    o = a.Exchange();
+    EXPECT_EQ(o.messages, (std::vector<Msg>{{4848, 'L', 0}, {4848, 'C', 16}}));
+
+    // More reports than a driver's own queue holds (4096) before the next
+    // command: the oldest reports give way, the command does not, and the
+    // verbose driver's log says so.
+    for (uint32_t i = 0; i < 4200; ++i) lk::KomunikatSerwera(5050, 'C', i);
+    EXPECT_FALSE(DriverProcess::Pending().empty()) << "this server's own queue has them too";
+    lk::KomunikatSerwera(4848, 'a', 0);
+    o = a.Exchange();
+    EXPECT_EQ(o.messages, (std::vector<Msg>{{4848, 'A', 0}, {4848, 'C', 17}}));
+    EXPECT_NE(
+        ReadText(dirA.path() / "debug.txt").find(" najstarszych komunikatow, kolejka pelna ###\n"),
+        std::string::npos);
+}
+
 // RESUME in every multiplexer mode, in this process against the scripted
 // printer (its pauses take no time). The mode-3 channel switch that the
 // port's open runs is itself a request exchange; a nested service there would
@@ -387,4 +437,41 @@ TEST_F(ServerChannel, ResumeReopensThePortAndAnswersInEveryMultiplexerMode) {
         EXPECT_EQ(DriverProcess::Pending(), (std::vector<Msg>{{4747, 'R', 0}}));
         lk::UstawieniaDomyslneKanalu();
     }
+}
+
+// vorin-server's exit status and its one line: a driver that runs but does
+// not answer (1), an id that no process on the bus has (4), and on POSIX a bus
+// folder the tool must refuse (3), for every command.
+TEST_F(ServerChannel, VorinServerTellsWhyNoAnswerCame) {
+    TempFolder dir;
+    DriverProcess quiet(message_, message_ + 1, dir, "");  // answers as its process id
+    ASSERT_TRUE(quiet.ready());
+    const std::string exe =
+        pf::ProgramDirectory() + (kWindows ? "vorin-server.exe" : "vorin-server");
+    const fs::path out = dir.path() / "server.txt", err = dir.path() / "server.err";
+    auto run = [&](const std::string& environment, const std::string& args) {
+        std::string cmd = environment + "\"" + exe + "\" --message " + std::to_string(message_) +
+                          " " + args + " > \"" + out.string() + "\" 2> \"" + err.string() + "\"";
+        if (kWindows) cmd = "\"" + cmd + "\"";
+        const int status = std::system(cmd.c_str());
+        return kWindows ? status : status >> 8;
+    };
+    const std::string id = std::to_string(quiet.pid());
+    EXPECT_EQ(run("", "--timeout 300 send " + id + " a"), 1);
+    EXPECT_NE(ReadText(out).find("did not answer in time"), std::string::npos) << ReadText(out);
+    EXPECT_EQ(run("", "--timeout 300 send 4000000000 a"), 4);
+    EXPECT_NE(ReadText(out).find("no process 4000000000"), std::string::npos) << ReadText(out);
+    if (kWindows) return;
+
+    const fs::path open = dir.path() / "open-bus";
+    fs::create_directories(open);
+    fs::permissions(open, fs::perms::all);
+    for (const char* args : {"watch", "--timeout 300 watch", "watch --count 1", "send 1 a"}) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(run("VORIN_BUS_DIR=\"" + open.string() + "\" ", args), 3);
+        EXPECT_EQ(ReadText(err), "vorin-server: the message bus cannot be used: the bus folder " +
+                                     open.string() +
+                                     " is open to other users (mode 0777; it must be 0700)\n");
+    }
+    EXPECT_TRUE(fs::is_empty(open)) << "nothing was made or posted there";
 }
