@@ -382,7 +382,9 @@ TEST_F(ServerChannel, CommandsAndReportsSurviveABusyBusWithSeveralDrivers) {
 
     // More reports than a driver's own queue holds (4096) before the next
     // command: the oldest reports give way, the command does not, and the
-    // verbose driver's log says so.
+    // verbose driver's log says so. Not under Wine, where 4200 broadcasts
+    // take 20 s; the rule itself is shared and tested in platform_test.
+    if (kWindows) return;
     for (uint32_t i = 0; i < 4200; ++i) lk::KomunikatSerwera(5050, 'C', i);
     EXPECT_FALSE(DriverProcess::Pending().empty()) << "this server's own queue has them too";
     lk::KomunikatSerwera(4848, 'a', 0);
