@@ -14,7 +14,9 @@
 
 #include "platform/bus_queue.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -149,6 +151,38 @@ TEST(MessageBus, AFullQueueGivesUpTheOldestReportsNeverAKeptMessage) {
     while (q.Take(7, &m, [] {})) left.push_back(m.wParam);
     EXPECT_EQ(left, (std::vector<uint32_t>{11, 15, 16}));
 }
+
+#ifdef _WIN32
+// A message sent (not posted) to a participant's window is answered while
+// the thread that opened the participant is busy elsewhere, as a driver is
+// in a long exchange: another program's SendMessage broadcast must not wait
+// on it.
+TEST(MessageBus, AWindowIsAnsweredWhileItsOwnerIsBusy) {
+    std::atomic<int> stage{0};
+    std::thread busy([&] {
+        auto p = pf::BusParticipant::Open();
+        stage = p ? 1 : -1;
+        while (stage.load() == 1) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    while (stage.load() == 0) std::this_thread::yield();
+    ASSERT_EQ(stage.load(), 1);
+    HWND window = nullptr;
+    for (HWND w = FindWindowExA(nullptr, nullptr, "VorinBusWindow", nullptr); w != nullptr;
+         w = FindWindowExA(nullptr, w, "VorinBusWindow", nullptr)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == GetCurrentProcessId()) window = w;
+    }
+    DWORD_PTR answer = 0;
+    const LRESULT answered =
+        window != nullptr ? SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &answer)
+                          : 0;
+    stage = 2;
+    busy.join();
+    EXPECT_NE(window, nullptr);
+    EXPECT_NE(answered, 0) << "the window's thread did not answer within 2 s";
+}
+#endif
 
 #ifndef _WIN32
 TEST(MessageBus, StaleSocketsAreRemovedSilently) {
