@@ -37,18 +37,13 @@ public:
         }
     }
 
+    // What the system's queue holds is newer than anything queued here, so
+    // it is looked at (`refill`) only when nothing here matches.
     template <class Refill>
     bool Take(uint32_t number, BusMessage* out, Refill&& refill) {
+        if (TakeQueued(number, out)) return true;
         refill();
-        std::lock_guard<std::mutex> lock(lock_);
-        seen_ = arrivals_;
-        for (auto it = queue_.begin(); it != queue_.end(); ++it) {
-            if (it->number != number) continue;
-            if (out != nullptr) *out = *it;
-            queue_.erase(it);
-            return true;
-        }
-        return false;
+        return TakeQueued(number, out);
     }
 
     bool Wait(uint32_t timeoutMs) {
@@ -84,6 +79,18 @@ public:
     }
 
 private:
+    bool TakeQueued(uint32_t number, BusMessage* out) {
+        std::lock_guard<std::mutex> lock(lock_);
+        seen_ = arrivals_;
+        for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+            if (it->number != number) continue;
+            if (out != nullptr) *out = *it;
+            queue_.erase(it);
+            return true;
+        }
+        return false;
+    }
+
     void PushLocked(const BusMessage& m) {
         const bool keepNew = keep_ != nullptr && keep_(m);
         if (queue_.size() >= limit_) {
