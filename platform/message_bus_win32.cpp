@@ -6,10 +6,10 @@
 #include <memory>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 
 #include "platform/bus_queue.h"
 #include "platform/message_bus.h"
+#include "platform/thread.h"
 
 namespace vorin::platform {
 namespace {
@@ -46,88 +46,87 @@ HWND MakeWindow() {
                            GetModuleHandleA(nullptr), nullptr);
 }
 
-// What the drain thread works on. Shared, so that a participant can let go
-// without joining the thread: its last owner may be a thread_local of a DLL
-// destroyed under the loader lock, where waiting for a thread's end deadlocks.
-// It waits (bounded) for `done` instead, set once the window is gone.
-struct Drain {
-    explicit Drain(BusKeep keep) : queue(keep, kQueueLimit) {}
-    ~Drain() {
-        if (stop != nullptr) CloseHandle(stop);
-        if (done != nullptr) CloseHandle(done);
-    }
-    BusQueue queue;
-    HANDLE stop = nullptr;
-    HANDLE done = nullptr;
-    HWND window = nullptr;
-    std::mutex startLock;
-    std::condition_variable started;
-    int state = 0;  // 1 running, -1 no window
-};
-
-void Started(Drain& d, int state) {
-    std::lock_guard<std::mutex> lock(d.startLock);
-    d.state = state;
-    d.started.notify_all();
-}
-
-// Messages sent to the window are answered inside PeekMessageA. A broadcast
-// also lands on the thread's default IME window: only the copy addressed to
-// ours counts.
-void Pump(Drain& d) {
-    d.queue.Fill([&d](BusMessage* m) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message >= kFirstBusNumber && msg.message <= 0xFFFF) {
-                if (msg.hwnd != d.window) continue;
-                *m = BusMessage{msg.message, static_cast<uint32_t>(msg.wParam),
-                                static_cast<uint32_t>(msg.lParam)};
-                return true;
-            }
-            if (msg.hwnd != nullptr) DispatchMessageA(&msg);
-        }
-        return false;
-    });
-}
-
-void DrainLoop(const std::shared_ptr<Drain>& d) {
-    d->window = MakeWindow();
-    if (d->window == nullptr) {
-        SetEvent(d->done);
-        return Started(*d, -1);
-    }
-    Started(*d, 1);
-    for (;;) {
-        const DWORD r =
-            MsgWaitForMultipleObjectsEx(1, &d->stop, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (r != WAIT_OBJECT_0 + 1) break;  // stop, or the wait failed
-        Pump(*d);
-    }
-    DestroyWindow(d->window);
-    d->queue.Close();
-    SetEvent(d->done);
-}
-
 class Win32Participant final : public BusParticipant {
 public:
-    explicit Win32Participant(std::shared_ptr<Drain> d) : d_(std::move(d)) {}
+    explicit Win32Participant(BusKeep keep) : queue_(keep, kQueueLimit) {}
+    // Thread::Join waits for the body only, and not at all for a thread the
+    // system has ended: safe also in a DLL's teardown under the loader lock.
     ~Win32Participant() override {
-        SetEvent(d_->stop);
-        WaitForSingleObject(d_->done, 2000);
+        if (drain_) {
+            SetEvent(stop_);
+            drain_->Join();
+        }
+        if (stop_ != nullptr) CloseHandle(stop_);
+    }
+
+    // The window is made on the drain thread, which owns it from then on.
+    bool Start() {
+        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (stop_ == nullptr) return false;
+        drain_ = Thread::Start([this] { DrainLoop(); }, ThreadPriority::Normal);
+        if (!drain_) return false;
+        std::unique_lock<std::mutex> lock(startLock_);
+        started_.wait(lock, [this] { return state_ != 0; });
+        return state_ == 1;
     }
 
     bool Take(uint32_t number, BusMessage* out) override {
-        return d_->queue.Take(number, out, [this] {
+        return queue_.Take(number, out, [this] {
             DWORD_PTR answer = 0;
-            SendMessageTimeoutA(d_->window, kSync, 0, 0, SMTO_NORMAL, 1000, &answer);
+            SendMessageTimeoutA(window_, kSync, 0, 0, SMTO_NORMAL, 1000, &answer);
         });
     }
-    bool Wait(uint32_t timeoutMs) override { return d_->queue.Wait(timeoutMs); }
-    void Wake() override { d_->queue.Wake(); }
-    uint64_t Dropped() const override { return d_->queue.Dropped(); }
+    bool Wait(uint32_t timeoutMs) override { return queue_.Wait(timeoutMs); }
+    void Wake() override { queue_.Wake(); }
+    uint64_t Dropped() const override { return queue_.Dropped(); }
 
 private:
-    std::shared_ptr<Drain> d_;
+    void Started(int state) {
+        std::lock_guard<std::mutex> lock(startLock_);
+        state_ = state;
+        started_.notify_all();
+    }
+
+    void DrainLoop() {
+        window_ = MakeWindow();
+        if (window_ == nullptr) return Started(-1);
+        Started(1);
+        for (;;) {
+            const DWORD r =
+                MsgWaitForMultipleObjectsEx(1, &stop_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            if (r != WAIT_OBJECT_0 + 1) break;  // stop, or the wait failed
+            Pump();
+        }
+        DestroyWindow(window_);
+        queue_.Close();
+    }
+
+    // Messages sent to the window are answered inside PeekMessageA. A
+    // broadcast also lands on the thread's default IME window: only the copy
+    // addressed to ours counts.
+    void Pump() {
+        queue_.Fill([this](BusMessage* m) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message >= kFirstBusNumber && msg.message <= 0xFFFF) {
+                    if (msg.hwnd != window_) continue;
+                    *m = BusMessage{msg.message, static_cast<uint32_t>(msg.wParam),
+                                    static_cast<uint32_t>(msg.lParam)};
+                    return true;
+                }
+                if (msg.hwnd != nullptr) DispatchMessageA(&msg);
+            }
+            return false;
+        });
+    }
+
+    BusQueue queue_;
+    HANDLE stop_ = nullptr;
+    HWND window_ = nullptr;
+    std::unique_ptr<Thread> drain_;
+    std::mutex startLock_;
+    std::condition_variable started_;
+    int state_ = 0;  // 1 running, -1 no window
 };
 
 }  // namespace
@@ -135,17 +134,9 @@ private:
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
 std::unique_ptr<BusParticipant> BusParticipant::Open(BusKeep keep) {
-    auto d = std::make_shared<Drain>(keep);
-    d->stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    d->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (d->stop == nullptr || d->done == nullptr) return nullptr;
-    // The window is made on the drain thread, which owns it from then on.
-    std::thread(DrainLoop, d).detach();
-    std::unique_lock<std::mutex> lock(d->startLock);
-    d->started.wait(lock, [&d] { return d->state != 0; });
-    if (d->state != 1) return nullptr;
-    lock.unlock();
-    return std::make_unique<Win32Participant>(std::move(d));
+    auto participant = std::make_unique<Win32Participant>(keep);
+    if (!participant->Start()) return nullptr;
+    return participant;
 }
 
 bool BusBroadcast(const BusMessage& message, bool) {
