@@ -37,6 +37,7 @@
 
 #include "platform/event.h"
 #include "platform/event_posix.h"
+#include "platform/net_port.h"
 #include "platform/posix_errno.h"
 
 namespace vorin::platform {
@@ -547,6 +548,7 @@ std::string SerialDevice::DeviceName(uint8_t port) {
 }
 
 std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
+    if (auto url = NetworkPortOf(port)) return OpenNetworkPort(*url, error);
     int fd = OpenExclusive(port, error);
     if (fd < 0) return nullptr;
     auto device = std::make_unique<PosixSerialDevice>(fd);
@@ -559,6 +561,7 @@ std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
 }
 
 bool SerialDevice::Present(uint8_t port) {
+    if (auto url = NetworkPortOf(port)) return NetworkPortPresent(*url);
     int32_t error = 0;
     int fd = OpenExclusive(port, error);
     if (fd < 0) return false;
