@@ -249,6 +249,12 @@ public:
 
     TransferResult Write(const uint8_t* data, uint32_t count, Event* cancel,
                          std::atomic<uint8_t>* waiting) override {
+        {
+            // A connection the other end closed still takes a send or two
+            // before it fails: look for the close first.
+            std::lock_guard lock(mutex_);
+            Pump();
+        }
         if (gone_.load()) return {TransferOutcome::Failed, 0, Fail(kErrNetnameDeleted)};
         CommTimeouts t;
         GetTimeouts(t);
