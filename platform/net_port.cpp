@@ -91,8 +91,17 @@ public:
         tn::AppendComPortCommand(out, tn::kSetLineStateMask, 0x1E);
         tn::AppendComPortCommand(out, tn::kSetModemStateMask, 0xFF);
         const uint32_t before = AnswerCount(tn::kSetModemStateMask);
+        uint32_t notified = 0;
+        {
+            std::lock_guard lock(mutex_);
+            notified = receiver_.ModemNotifications();
+        }
         Send(out);
-        AwaitAnswer(tn::kSetModemStateMask, before);
+        // Some servers (ser2net) answer the mask with the modem state itself.
+        AwaitReport(Clock::now() + std::chrono::milliseconds(kAnswerMs), [&] {
+            return receiver_.AnswerTo(tn::kSetModemStateMask).count != before ||
+                   receiver_.ModemNotifications() != notified;
+        });
         return kErrSuccess;
     }
 

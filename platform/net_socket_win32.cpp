@@ -52,7 +52,7 @@ public:
 
     int Wait(bool read, bool write, Event* const* events, std::size_t count,
              uint32_t timeoutMs) override {
-        HANDLE handles[8];
+        HANDLE handles[8] = {};
         if (count > 7) return kWaitFailed;
         for (std::size_t i = 0; i < count; ++i) {
             handles[i] = win32::EventHandle(*events[i]);

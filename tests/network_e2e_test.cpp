@@ -10,9 +10,6 @@
 // with VORIN_WINDOWS_BUILD set: scripts/test wine-e2e).
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -33,6 +30,7 @@
 #include "tests/mux_line.h"
 #include "tests/support/files.h"
 #include "tests/support/processes.h"
+#include "tests/support/ser2net.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -43,79 +41,10 @@ namespace fs = std::filesystem;
 
 const std::string kImage(reinterpret_cast<const char*>(kCodePageImage), kImageSize);
 
-// A TCP port of 127.0.0.1 that nobody listens on right now.
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-bool Accepts(int port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
-// ser2net in the foreground with a configuration of its own.
-class Ser2net {
-public:
-    ~Ser2net() { Kill(); }
-
-    // `rfc2217` false: the plain TCP accepter.
-    bool Start(const std::string& dir, const std::string& device, bool rfc2217, int port = 0) {
-        port_ = port != 0 ? port : FreePort();
-        rfc2217_ = rfc2217;
-        const std::string config = dir + "/ser2net.yaml";
-        WriteWholeFile(config, "connection: &line\n  accepter: " +
-                                   std::string(rfc2217 ? "telnet(rfc2217)," : "") +
-                                   "tcp,127.0.0.1," + std::to_string(port_) +
-                                   "\n  connector: serialdev," + device +
-                                   ",9600n81,local\n  options:\n    chardelay: false\n");
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int null = open("/dev/null", O_RDWR);
-            for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
-            execl("/usr/sbin/ser2net", "ser2net", "-n", "-d", "-c", config.c_str(), "-P",
-                  (dir + "/ser2net.pid").c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (const double end = Now() + 10; Now() < end; usleep(20000))
-            if (Accepts(port_)) return true;
-        return false;
-    }
-    // It may ignore SIGTERM while it starts; it is a test server: SIGKILL.
-    void Kill() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-    std::string Url() const {
-        return (rfc2217_ ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:") + std::to_string(port_);
-    }
-    int Port() const { return port_; }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-    bool rfc2217_ = true;
-};
-
 class Network : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists("/usr/sbin/ser2net")) GTEST_SKIP() << "ser2net is not installed";
+        if (!Ser2net::Installed()) GTEST_SKIP() << "ser2net is not installed";
     }
     void StartPrinter(std::vector<std::string> options = {}) {
         options.insert(options.begin(), {"--quiet", "--dump", dir_.File("dump.bin")});
