@@ -68,7 +68,8 @@ class NetworkSerialDevice final : public SerialDevice {
 public:
     NetworkSerialDevice(std::unique_ptr<NetSocket> socket, bool rfc2217)
         : socket_(std::move(socket)), rfc2217_(rfc2217) {
-        for (auto* e : {&abortTx_, &abortRx_, &goneEvent_, &dataEvent_, &modemEvent_, &answerEvent_})
+        for (auto* e :
+             {&abortTx_, &abortRx_, &goneEvent_, &dataEvent_, &modemEvent_, &answerEvent_})
             *e = Event::Create(false);
         settings_.baudRate = 9600;
     }
@@ -114,15 +115,14 @@ public:
     }
 
     int32_t SetLineSettings(const LineSettings& s) override {
-        if (s.baudRate == 0 || s.byteSize < 5 || s.byteSize > 8 || s.parity > 4 ||
-            s.stopBits > 2)
+        if (s.baudRate == 0 || s.byteSize < 5 || s.byteSize > 8 || s.parity > 4 || s.stopBits > 2)
             return Fail(kErrInvalidParameter);
         if (gone_.load()) return Fail(kErrNetnameDeleted);
         if (rfc2217_) {
             static constexpr uint8_t kStop[] = {1, 3, 2};  // one, one and a half, two
-            const uint8_t flow = s.outxCtsFlow               ? tn::kControlHardware
-                                 : (s.outX || s.inX)         ? tn::kControlXonXoff
-                                                             : tn::kControlNoFlow;
+            const uint8_t flow = s.outxCtsFlow       ? tn::kControlHardware
+                                 : (s.outX || s.inX) ? tn::kControlXonXoff
+                                                     : tn::kControlNoFlow;
             std::vector<uint8_t> out;
             tn::AppendBaudRate(out, s.baudRate);
             tn::AppendComPortCommand(out, tn::kSetDataSize, s.byteSize);
@@ -151,7 +151,8 @@ public:
             // As the local device does: lines the port object leaves alone are
             // cleared; no answer awaited (a port without them gives none).
             out.clear();
-            if (s.dtrControl == 0) tn::AppendComPortCommand(out, tn::kSetControl, tn::kControlDtrOff);
+            if (s.dtrControl == 0)
+                tn::AppendComPortCommand(out, tn::kSetControl, tn::kControlDtrOff);
             if (s.rtsControl == 0 && !s.outxCtsFlow)
                 tn::AppendComPortCommand(out, tn::kSetControl, tn::kControlRtsOff);
             Send(out);
@@ -186,14 +187,22 @@ public:
         const bool rx = flags & kPurgeRxClear, tx = flags & kPurgeTxClear;
         if (!(rx || tx) || gone_.load()) return kErrSuccess;
         if (rfc2217_) {
-            // The answer comes in band: whatever data came before it was
-            // sent before the server purged, so it goes too.
-            const uint8_t what = rx && tx ? tn::kPurgeBoth : rx ? tn::kPurgeReceive : tn::kPurgeTransmit;
+            const uint8_t what = rx && tx ? tn::kPurgeBoth
+                                 : rx     ? tn::kPurgeReceive
+                                          : tn::kPurgeTransmit;
             std::vector<uint8_t> out;
             tn::AppendComPortCommand(out, tn::kPurgeData, what);
-            const uint32_t before = AnswerCount(tn::kPurgeData);
+            const uint32_t mine = purgesSent_.fetch_add(1) + 1;
             Send(out);
-            AwaitAnswer(tn::kPurgeData, before);
+            // The answer comes in band: data that came before it was received
+            // before the server purged, so it goes too. Only a receive purge
+            // needs that; a transmit purge is not waited for (a round trip
+            // per ClearPort otherwise), so answers are counted up to this one.
+            if (rx) {
+                const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerMs);
+                AwaitReport(deadline,
+                            [&] { return receiver_.AnswerTo(tn::kPurgeData).count >= mine; });
+            }
         }
         if (rx) {
             std::lock_guard lock(mutex_);
@@ -487,8 +496,7 @@ private:
 
     bool AwaitAnswer(uint8_t command, uint32_t before) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerMs);
-        return AwaitReport(deadline,
-                           [&] { return receiver_.AnswerTo(command).count != before; });
+        return AwaitReport(deadline, [&] { return receiver_.AnswerTo(command).count != before; });
     }
 
     // Pumps until `done` (called with mutex_ held) or the deadline.
@@ -508,7 +516,8 @@ private:
             if (gone_.load() || Clock::now() >= deadline) return false;
             Event* events[2] = {goneEvent_.get(), answerEvent_.get()};
             // Short waits: another thread may take the socket's news first.
-            socket_->Wait(true, !TransmitEmpty(), events, 2, std::min<uint32_t>(MsUntil(deadline), 20));
+            socket_->Wait(true, !TransmitEmpty(), events, 2,
+                          std::min<uint32_t>(MsUntil(deadline), 20));
         }
     }
 
@@ -519,6 +528,7 @@ private:
     std::atomic<uint64_t> rxAbortGen_{0};
     std::atomic<uint32_t> commMask_{0};
     std::atomic<bool> gone_{false};
+    std::atomic<uint32_t> purgesSent_{0};
 
     std::mutex mutex_;  // what came from the server, the settings and timeouts
     tn::Receiver receiver_;

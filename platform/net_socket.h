@@ -14,7 +14,7 @@ class Event;
 class NetSocket {
 public:
     // Connects within `timeoutMs`, with TCP_NODELAY on. Null with a Windows
-    // code in `error` (kErrConnectionRefused for every way a connect fails).
+    // code in `error` (kErrConnectRefused for every way a connect fails).
     static std::unique_ptr<NetSocket> Connect(const std::string& host, uint16_t port,
                                               uint32_t timeoutMs, int32_t& error);
     virtual ~NetSocket() = default;

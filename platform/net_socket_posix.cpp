@@ -70,8 +70,8 @@ private:
 
 // Connects one address within the time left; the socket or -1.
 int ConnectOne(const addrinfo* a, std::chrono::steady_clock::time_point deadline) {
-    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                            a->ai_protocol);
+    const int fd =
+        ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
     if (fd < 0) return -1;
     if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
         if (errno != EINPROGRESS) {
@@ -101,7 +101,7 @@ std::unique_ptr<NetSocket> NetSocket::Connect(const std::string& host, uint16_t 
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    error = kErrConnectionRefused;
+    error = kErrConnectRefused;
     if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
         SetLastError(error);
         return nullptr;

@@ -131,7 +131,7 @@ std::wstring Wide(const std::string& text) {
 
 std::unique_ptr<NetSocket> NetSocket::Connect(const std::string& host, uint16_t port,
                                               uint32_t timeoutMs, int32_t& error) {
-    error = kErrConnectionRefused;
+    error = kErrConnectRefused;
     if (!Started()) {
         SetLastError(error);
         return nullptr;

@@ -27,8 +27,8 @@ void AppendBaudRate(std::vector<uint8_t>& out, uint32_t baud) {
 }
 
 std::vector<uint8_t> ClientHello() {
-    return {kIac, kWill, kOptBinary,  kIac, kDo, kOptBinary, kIac, kWill,
-            kOptSga,   kIac, kDo,  kOptSga,     kIac, kWill,      kOptComPort};
+    return {kIac,    kWill, kOptBinary, kIac,    kDo,  kOptBinary, kIac,       kWill,
+            kOptSga, kIac,  kDo,        kOptSga, kIac, kWill,      kOptComPort};
 }
 
 Receiver::Receiver() = default;

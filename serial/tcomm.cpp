@@ -45,7 +45,7 @@ int32_t TComm::OpenDevice() {
         case platform::kErrFileNotFound: StoreError(text::kDeviceNotFound, error); break;
         case platform::kErrAccessDenied: StoreError(text::kAccessDenied, error); break;
         case platform::kErrInvalidHandle: StoreError(text::kInvalidHandle, error); break;
-        case platform::kErrConnectionRefused: StoreError(text::kNetConnect, error); break;
+        case platform::kErrConnectRefused: StoreError(text::kNetConnect, error); break;
         case platform::kErrNetnameDeleted: StoreError(text::kNetDropped, error); break;
         default: StoreError(text::kBadDevice, error); break;
         }

@@ -106,7 +106,10 @@ void BM_WriteByte(benchmark::State& state) {
     drain.join();
 }
 
-BENCHMARK(BM_Upload)->DenseRange(kPty, kTcp)->Unit(benchmark::kMillisecond)->UseRealTime()
+BENCHMARK(BM_Upload)
+    ->DenseRange(kPty, kTcp)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
     ->Iterations(3);
 BENCHMARK(BM_WriteByte)->DenseRange(kPty, kTcp)->UseRealTime();
 

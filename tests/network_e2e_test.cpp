@@ -82,10 +82,9 @@ TEST_F(Network, LoaderUploadsThroughTheServer) {
                 if (tcgetattr(line, &t) == 0 && cfgetospeed(&t) == B38400) at38400.store(true);
         });
         std::string out, err;
-        const int status =
-            RunPiped({(fs::current_path() / "vorin-codepage").string(), "--port", server_.Url(),
-                      "--no-wait"},
-                     {}, "", 60, &out, &err);
+        const int status = RunPiped({(fs::current_path() / "vorin-codepage").string(), "--port",
+                                     server_.Url(), "--no-wait"},
+                                    {}, "", 60, &out, &err);
         running.store(false);
         watch.join();
         close(line);
@@ -139,9 +138,9 @@ TEST_F(Network, DroppedConnectionEndsTheUploadWithAReport) {
     StartServer();
     TerminalSession loader;
     std::string error;
-    ASSERT_TRUE(loader.Start({(fs::current_path() / "vorin-codepage").string(), "--port",
-                              server_.Url(), "--no-wait"},
-                             {}, &error))
+    ASSERT_TRUE(loader.Start(
+        {(fs::current_path() / "vorin-codepage").string(), "--port", server_.Url(), "--no-wait"},
+        {}, &error))
         << error;
     ASSERT_TRUE(loader.WaitFor("4%5%", 30)) << loader.Text();
     server_.Kill();
@@ -189,7 +188,8 @@ TEST_F(Network, WineLoaderUploadsThroughTheServer) {
         GTEST_SKIP() << "set VORIN_WINDOWS_BUILD to the Windows build folder";
     const fs::path win = fs::absolute(build);
     const std::string exe = (win / "bin" / "vorin-codepage.exe").string();
-    if (!fs::exists(exe) || !fs::exists("/usr/bin/wine")) GTEST_SKIP() << "no " << exe << " or wine";
+    if (!fs::exists(exe) || !fs::exists("/usr/bin/wine"))
+        GTEST_SKIP() << "no " << exe << " or wine";
     const std::map<std::string, std::string> env{{"WINEPREFIX", (win / "wineprefix").string()},
                                                  {"WINEDEBUG", "-all"},
                                                  {"WINEARCH", "win64"}};

@@ -56,10 +56,10 @@ bool Ser2net::Start(const std::string& dir, const std::string& device, bool rfc2
     // chardelay off: the server passes each byte on at once instead of
     // waiting for more to gather, which a byte-by-byte protocol never sends.
     const std::string config = dir + "/ser2net.yaml";
-    WriteWholeFile(config, "connection: &line\n  accepter: " +
-                               std::string(rfc2217 ? "telnet(rfc2217)," : "") + "tcp,127.0.0.1," +
-                               std::to_string(port_) + "\n  connector: serialdev," + device +
-                               ",9600n81,local\n  options:\n    chardelay: false\n");
+    WriteWholeFile(
+        config, "connection: &line\n  accepter: " + std::string(rfc2217 ? "telnet(rfc2217)," : "") +
+                    "tcp,127.0.0.1," + std::to_string(port_) + "\n  connector: serialdev," +
+                    device + ",9600n81,local\n  options:\n    chardelay: false\n");
     const std::string pidFile = dir + "/ser2net.pid";
     pid_ = fork();
     if (pid_ == 0) {
