@@ -616,7 +616,7 @@ bool NetworkPortPresent(const NetworkPortUrl& url) {
 
 bool ComNumberForNetworkUrl(const std::string& url, int* number, std::string* error) {
     if (!ParseNetworkPortUrl(url)) {
-        if (error) *error = url + ": give a network port as rfc2217://HOST:PORT or tcp://HOST:PORT";
+        if (error) *error = "give a network port as rfc2217://HOST:PORT or tcp://HOST:PORT";
         return false;
     }
     for (int n = 1; n <= 255; ++n) {

@@ -44,41 +44,56 @@ bool MapPort(int port, const std::string& line, Way way, test::Ser2net& server,
     return true;
 }
 
-void BM_Upload(benchmark::State& state) {
-    const Way way = static_cast<Way>(state.range(0));
-    state.SetLabel(kWayNames[way]);
-    if (way != kPty && !test::Ser2net::Installed()) return state.SkipWithError("no ser2net");
+// One upload to a fresh simulator reached `way`; its seconds, or -1 with `error`.
+double UploadOnce(Way way, const std::string& dir, std::string* error) {
     const std::string sim = (std::filesystem::current_path() / "vorin-sim").string();
-    test::TempDir dir;
-    double seconds = 0;
-    int uploads = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        test::Simulator printer;
-        test::Ser2net server;
-        std::string error;
-        if (!printer.Start(sim, {"--quiet"}, dir.Path() + "/sim.log", &error))
-            return state.SkipWithError(error.c_str());
-        if (!MapPort(kComPort, printer.Line(), way, server, dir.Path()))
-            return state.SkipWithError("ser2net did not start");
-        link::UstawieniaDomyslneLacza();
-        link::NumerPortu = kComPort;
-        link::Predkosc = 38400;
-        link::OtwarciePortu();
-        if (!link::PortOtwarty) return state.SkipWithError("the port did not open");
-        state.ResumeTiming();
-        const double start = test::Now();
-        const uint8_t code = loader::UploadImage(kCodePageImage, nullptr);
-        seconds += test::Now() - start;
-        ++uploads;
-        state.PauseTiming();
-        link::ZamknieciePortu();
-        printer.Stop();
-        state.ResumeTiming();
-        if (code != 0)
-            return state.SkipWithError(("upload failed with code " + std::to_string(code)).c_str());
+    test::Simulator printer;
+    test::Ser2net server;
+    if (!printer.Start(sim, {"--quiet"}, dir + "/sim.log", error)) return -1;
+    if (!MapPort(kComPort, printer.Line(), way, server, dir)) {
+        *error = "ser2net did not start";
+        return -1;
     }
-    state.counters["seconds"] = uploads ? seconds / uploads : 0;
+    link::UstawieniaDomyslneLacza();
+    link::NumerPortu = kComPort;
+    link::Predkosc = 38400;
+    link::OtwarciePortu();
+    if (!link::PortOtwarty) {
+        *error = "the port did not open";
+        return -1;
+    }
+    const double start = test::Now();
+    const uint8_t code = loader::UploadImage(kCodePageImage, nullptr);
+    const double seconds = test::Now() - start;
+    link::ZamknieciePortu();
+    printer.Stop();
+    if (code != 0) {
+        *error = "upload failed with code " + std::to_string(code);
+        return -1;
+    }
+    return seconds;
+}
+
+// Each iteration uploads over all three ways in turn, so that the ratios
+// compare runs made under the same load of a shared machine.
+void BM_Upload(benchmark::State& state) {
+    if (!test::Ser2net::Installed()) return state.SkipWithError("no ser2net");
+    test::TempDir dir;
+    double seconds[3] = {0, 0, 0};
+    int rounds = 0;
+    for (auto _ : state) {
+        for (Way way : {kPty, kRfc2217, kTcp}) {
+            std::string error;
+            const double s = UploadOnce(way, dir.Path(), &error);
+            if (s < 0) return state.SkipWithError(error.c_str());
+            seconds[way] += s;
+        }
+        ++rounds;
+    }
+    for (Way way : {kPty, kRfc2217, kTcp})
+        state.counters[std::string(kWayNames[way]) + "_s"] = seconds[way] / rounds;
+    state.counters["rfc2217_ratio"] = seconds[kRfc2217] / seconds[kPty];
+    state.counters["tcp_ratio"] = seconds[kTcp] / seconds[kPty];
 }
 
 void BM_WriteByte(benchmark::State& state) {
@@ -106,11 +121,7 @@ void BM_WriteByte(benchmark::State& state) {
     drain.join();
 }
 
-BENCHMARK(BM_Upload)
-    ->DenseRange(kPty, kTcp)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(3);
+BENCHMARK(BM_Upload)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_WriteByte)->DenseRange(kPty, kTcp)->UseRealTime();
 
 }  // namespace
