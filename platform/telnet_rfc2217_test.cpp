@@ -1,3 +1,6 @@
+// The Telnet/RFC 2217 encoder and receiver on bytes written here: what a
+// pty behind ser2net never sends (modem and line-state reports with lines on,
+// hostile or broken sequences) is shown at this level.
 #include "platform/telnet_rfc2217.h"
 
 #include <gtest/gtest.h>
