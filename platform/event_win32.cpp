@@ -34,6 +34,12 @@ HANDLE EventHandle(const Event& event) {
     const auto* own = dynamic_cast<const Win32Event*>(&event);
     return own != nullptr ? own->Handle() : nullptr;
 }
+
+// An event over another waitable handle (a thread's), which it then owns:
+// signalled when that object is. Only waited for, never set.
+std::unique_ptr<Event> EventOverHandle(HANDLE handle) {
+    return std::make_unique<Win32Event>(handle);
+}
 }  // namespace win32
 
 std::unique_ptr<Event> Event::Create(bool signalled) {
