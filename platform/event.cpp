@@ -247,7 +247,8 @@ int WaitAny(Event* const* events, std::size_t count, uint32_t timeoutMs) {
         if (found < 0) {
             uint32_t left = kInfinite;
             if (!infinite) {
-                const auto rest = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+                const auto rest =
+                    std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
                 left = rest.count() > 0 ? static_cast<uint32_t>(rest.count()) : 0;
             }
             timedOut = left == 0 || !parker.Sleep(left);
