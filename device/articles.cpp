@@ -29,16 +29,18 @@ uint64_t Wartosc(unsigned od, unsigned ile) {
     return v;
 }
 
-// Answer bytes as characters; a NUL would end the whole line early, so it
-// travels as a blank.
+// Answer bytes as characters of a record (see ZnakRekordu).
 std::string Znaki(unsigned od, unsigned ile) {
     std::string s;
-    for (unsigned i = 0; i < ile; ++i) {
-        const char c = static_cast<char>(lk::ObszarOdpowiedzi[od + i]);
-        s += c == '\0' ? ' ' : c;
-    }
+    for (unsigned i = 0; i < ile; ++i) s += ZnakRekordu(lk::ObszarOdpowiedzi[od + i]);
     return s;
 }
+
+// The printer takes two bytes: a number above them would reach another
+// article, whose answer would be recorded under this number. The printer
+// holds no such article, so it is treated as the printer's own "no article"
+// (status 102): a read skips it, a command reports it.
+bool NumerDoWyslania(uint64_t numer) { return numer <= 0xFFFF; }
 
 // The value check of one record byte; a failure ends the run with 23.
 bool Bajt(unsigned pozycja, unsigned od, unsigned doIlu, std::string& linia) {
@@ -95,7 +97,9 @@ void OdczytanieArtykulu(uint32_t first, uint32_t last) {
     if (last < first) return;
     const bool wysoki = PrzelacznikWysokiegoZakresu != 0;
     const uint8_t typ = TypUrzadzenia().typeCode;
-    UstawNumer(wysoki ? first + kPrzesuniecieWysokie : first);
+    const uint64_t numer = wysoki ? uint64_t{first} + kPrzesuniecieWysokie : first;
+    if (!NumerDoWyslania(numer)) return;
+    UstawNumer(static_cast<uint32_t>(numer));
     lk::WykonanieRozkazu(0xAC, 1, 2, 36);
     if (lk::KodWyniku != 0) {
         if (lk::KodWyniku == kBrakArtykulu) lk::KodWyniku = 0;
@@ -128,7 +132,7 @@ void OdczytanieArtykulu(uint32_t first, uint32_t last) {
 }
 
 void OdczytanieArtykuluKrotkiego(uint32_t first, uint32_t last) {
-    if (last < first) return;
+    if (last < first || !NumerDoWyslania(first)) return;
     UstawNumer(first);
     lk::WykonanieRozkazu(0x03, 0, 2, 31);
     if (lk::KodWyniku != 0) {
@@ -147,13 +151,23 @@ void OdczytanieArtykuluKrotkiego(uint32_t first, uint32_t last) {
 
 uint8_t RozkazArtykulu(uint32_t first, uint32_t last) {
     if (last < first) return 0;
-    UstawNumer(PrzelacznikWysokiegoZakresu ? first + kPrzesuniecieWysokie : first);
+    const uint64_t numer =
+        PrzelacznikWysokiegoZakresu ? uint64_t{first} + kPrzesuniecieWysokie : first;
+    if (!NumerDoWyslania(numer)) {
+        lk::KodWyniku = kBrakArtykulu;
+        return 0;
+    }
+    UstawNumer(static_cast<uint32_t>(numer));
     lk::WykonanieRozkazu(TypRozszerzony(TypUrzadzenia().typeCode) ? 0x9F : 0xF1, 1, 2, 1);
     return lk::KodWyniku == 0;
 }
 
 uint8_t RozkazArtykulu04(uint32_t first, uint32_t last) {
     if (last < first) return 0;
+    if (!NumerDoWyslania(first)) {
+        lk::KodWyniku = kBrakArtykulu;
+        return 0;
+    }
     UstawNumer(first);
     lk::WykonanieRozkazu(0x04, 0, 2, 1);
     return lk::KodWyniku == 0;

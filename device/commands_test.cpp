@@ -81,10 +81,11 @@ protected:
 TEST_F(Commands, FullArticleRecordsByteForByte) {
     sim::PrinterProfile p = MakeProfile(22, 5, 0, "MIR12345678");
     p.articles[7] = Bread();
-    p.articles[57920] = Bread();  // 123456 goes out as its two low bytes
+    p.articles[57920] = Bread();  // where 123456 would land if cut to its two low bytes
     sim::Article small = Bread();
     small.code = 42;
     small.price = 0;
+    small.name = "Sm\tall\r\n\x1b";  // printer bytes that would split the record
     p.articles[8] = small;
     ModelLine line(p);
     Identify(line);
@@ -95,9 +96,15 @@ TEST_F(Commands, FullArticleRecordsByteForByte) {
     EXPECT_EQ(line.Written(), (std::vector<uint8_t>{0x1B, 0xAC, 0x07, 0x00}));
     EXPECT_EQ(Output(), "$00007\t" + kName19 + "\t3\t12\t1\t5\t0\t5901234123457\t1250\t1\r\n");
     OdczytanieArtykulu(8, 9);
-    EXPECT_EQ(Output(), "$00008\t" + kName19 + "\t3\t12\t1\t5\t0\t0000000000042\t0\t1\r\n");
+    EXPECT_EQ(Output(), "$00008\tSm all   " + std::string(10, ' ') +
+                            "\t3\t12\t1\t5\t0\t0000000000042\t0\t1\r\n");
+    // A number the printer's two bytes cannot carry: no such article there.
+    line.ClearRecord();
     OdczytanieArtykulu(123456, 123456);
-    EXPECT_EQ(Output(), "$123456\t" + kName19 + "\t3\t12\t1\t5\t0\t5901234123457\t1250\t1\r\n");
+    OdczytanieArtykuluKrotkiego(65536, 65536);
+    EXPECT_EQ(link::KodWyniku, 0);
+    EXPECT_TRUE(line.Written().empty());
+    EXPECT_EQ(Output(), "");
 
     // Missing article: skipped. last < first: nothing sent at all.
     line.ClearRecord();
@@ -112,6 +119,7 @@ TEST_F(Commands, FullArticleRecordsByteForByte) {
 TEST_F(Commands, HighRangeSendsOffsetAndWritesShortRecord) {
     sim::PrinterProfile p = MakeProfile(22, 5, 0, "MIR12345678");
     p.articles[65030] = Bread();
+    p.articles[65535] = Bread();
     ModelLine line(p);
     Identify(line);
     device::PrzelacznikWysokiegoZakresu = 1;
@@ -126,6 +134,20 @@ TEST_F(Commands, HighRangeSendsOffsetAndWritesShortRecord) {
     line.ClearRecord();
     RozkazArtykulu04(7, 7);
     EXPECT_EQ(line.Written(), (std::vector<uint8_t>{0x1B, 0x04, 0x07, 0x00}));
+    // 512 + 65023 is the last number the two bytes carry; 513 is none.
+    line.ClearRecord();
+    link::KodWyniku = 0;
+    OdczytanieArtykulu(513, 513);
+    EXPECT_EQ(link::KodWyniku, 0);
+    EXPECT_FALSE(RozkazArtykulu(513, 513));
+    EXPECT_EQ(link::KodWyniku, 202);
+    EXPECT_FALSE(RozkazArtykulu04(65536, 65536));
+    EXPECT_EQ(link::KodWyniku, 202);
+    EXPECT_TRUE(line.Written().empty());
+    EXPECT_EQ(Output(), "");
+    link::KodWyniku = 0;
+    EXPECT_TRUE(RozkazArtykulu(512, 512));
+    EXPECT_EQ(line.Written(), (std::vector<uint8_t>{0x1B, 0xF1, 0xFF, 0xFF}));
 }
 
 TEST_F(Commands, ClassPAndSpecialPairRecords) {
@@ -297,6 +319,17 @@ TEST_F(Commands, StatusCheckTakesTheFirstProblemFromTheTop) {
         EXPECT_EQ(link::StanLinii, r.state) << trace;
         EXPECT_EQ(device::FlagaBituStatusu, 1) << trace;
         EXPECT_EQ(line.Commands(), (std::vector<uint8_t>{0x9B, 0x94, 0x95, 0x96, 0x66})) << trace;
+    }
+    // The flag is the 0x9B answer's, kept when a later query fails.
+    {
+        sim::PrinterProfile p = MakeProfile(22, 5, 0, "MIR12345678");
+        p.status9B = 0x09;
+        ModelLine line(p);
+        line.answered = 1;
+        device::FlagaBituStatusu = 0;
+        EXPECT_FALSE(StanDrukarki());
+        EXPECT_EQ(link::KodWyniku, link::Kod::TimeoutOdbierania);
+        EXPECT_EQ(device::FlagaBituStatusu, 1);
     }
     // No carrier: the line check's code, and no status query goes out.
     ModelLine line(MakeProfile(22, 5, 0, "MIR12345678"));

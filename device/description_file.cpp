@@ -1,5 +1,6 @@
 // The description file of printers already met (the driver's fifth file),
 // and the type read that recognises or records the printer.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -23,6 +24,8 @@ constexpr uint8_t kBladZapisuDoPliku = 61;
 constexpr uint8_t kBladPlikuWyjsciowego = 17;
 constexpr uint32_t kNieliczone = 65535;
 constexpr const char* kNieliczoneTekst = "?????";
+// Another driver holds the file's lock only for one lookup or one append.
+constexpr uint32_t kCzekanieNaBlokadeMs = 10000;
 
 // Other drivers may use the file at the same time, so it is opened shared;
 // the host's own choice for every other file is put back right after.
@@ -56,14 +59,28 @@ bool LiczbaZPola(const std::string& pole, uint32_t& liczba) {
     return PoprawnaLiczbaTypuWord(pole.c_str(), &liczba) != 0;
 }
 
+// The PLU part follows the PLU text, not the switch: a record keeps the
+// description it was written with, counted or not, whatever the switch of a
+// later run says.
 void ZlozenieOpisu(char* opis, const char* model, const char* plu, const char* generacja,
                    const char* wersja) {
-    DodanieCzesciOpisu(opis, 0, "");
-    DodanieCzesciOpisu(opis, 1, model);
-    // An uncounted printer has no PLU part, whatever the switch says now.
-    DodanieCzesciOpisu(opis, 2, std::strcmp(plu, kNieliczoneTekst) == 0 ? "" : plu);
-    DodanieCzesciOpisu(opis, 3, generacja);
-    DodanieCzesciOpisu(opis, 4, wersja);
+    DolaczenieCzesciOpisu(opis, 0, "");
+    DolaczenieCzesciOpisu(opis, 1, model);
+    DolaczenieCzesciOpisu(opis, 2, std::strcmp(plu, kNieliczoneTekst) == 0 ? "" : plu);
+    DolaczenieCzesciOpisu(opis, 3, generacja);
+    DolaczenieCzesciOpisu(opis, 4, wersja);
+}
+
+// The eight fields of the printer's description record; false when they
+// would not fit one line (cut short, the record would never match again).
+bool TekstRekorduOpisu(std::string& rekord) {
+    VorinDeviceType& t = TypUrzadzenia();
+    std::string numer = "xx";
+    if (PoprawnaLiczbaTypuByte(t.numberText, &t.deviceNumber)) numer = t.numberText;
+    rekord = std::string(t.identification) + '\t' + numer + '\t' + t.typeText + '\t' + t.modelName +
+             '\t' + t.pluText + '\t' + t.generationText + '\t' + t.versionText + '\t' +
+             t.description;
+    return rekord.size() <= df::kTextMax - 1;
 }
 
 }  // namespace
@@ -75,6 +92,11 @@ bool WyszukanieOpisuWPliku() {
     if (!OtwarcieWspolne(h, SciezkaPlikuOpisow(), 0)) {
         h = -1;
         return false;  // not known yet
+    }
+    // Shared with other lookups; an append waits, so no record is met half written.
+    if (!platform::FileLock(h, false, kCzekanieNaBlokadeMs)) {
+        ZamkniecieOpisow();
+        return false;  // and the append that follows reports the stuck file
     }
     t.pluCount = 0;
     char linia[df::kTextSize];
@@ -105,6 +127,8 @@ bool WyszukanieOpisuWPliku() {
         if (opis != zlozony || !LiczbaZPola(plu, liczba)) break;
         lk::KodWyniku = 0;
         t.pluCount = liczba;
+        WpiszTekst(t.pluText, plu);
+        platform::FileUnlock(h);
         return true;  // left open: the next operation on it or the run finish closes it
     }
     ZamkniecieOpisow();
@@ -113,48 +137,52 @@ bool WyszukanieOpisuWPliku() {
 }
 
 bool ZapisanieOpisuUrzadzenia(int32_t uchwyt) {
-    VorinDeviceType& t = TypUrzadzenia();
-    std::string numer = "xx";
-    if (PoprawnaLiczbaTypuByte(t.numberText, &t.deviceNumber)) numer = t.numberText;
-    const std::string rekord = std::string(t.identification) + '\t' + numer + '\t' + t.typeText +
-                               '\t' + t.modelName + '\t' + t.pluText + '\t' + t.generationText +
-                               '\t' + t.versionText + '\t' + t.description;
-    // A record too long for one line would be cut short and never match again.
-    if (rekord.size() > df::kTextMax - 1) return false;
-    return ZapisanoDoPlikuLinieDanych(uchwyt, rekord.c_str()) != 0;
+    std::string rekord;
+    return TekstRekorduOpisu(rekord) && ZapisanoDoPlikuLinieDanych(uchwyt, rekord.c_str()) != 0;
 }
 
 bool DopisanieOpisuDoPliku() {
     ZamkniecieOpisow();
-    const std::string sciezka = SciezkaPlikuOpisow();
+    // Only a printer whose type was read has a record: one without would
+    // match no printer and refuse every lookup after it.
+    if (TypUrzadzenia().description[0] == '\0') return lk::KodWyniku == 0;
     int32_t& h = UchwytPlikuOpisow();
-    bool zakonczona = true;
-    if (OtwarcieWspolne(h, sciezka, 0)) {
-        if (!Moje_feof(h)) {
-            // The flag belongs to the reader of the driver's input file too:
-            // it is borrowed here and put back.
-            df::DriverFileState& st = df::TheDriverFileState();
-            const bool flagaCzytnika = st.lastLineTerminated.exchange(true);
-            char linia[df::kTextSize];
-            // An empty or over-long line also reads as "no line", so the end is
-            // the file's end; the bound only stops a handle that fails to move.
-            for (uint32_t n = 0; !Moje_feof(h) && n < (1u << 24); ++n)
-                OdczytanoZPlikuLinie(h, linia);
-            zakonczona = st.lastLineTerminated.exchange(flagaCzytnika);
-        }
+    // One handle and one exclusive lock for the whole step: whether the last
+    // line lacks its end and the append after it, so that two drivers never
+    // both end the same line (which would leave an empty one, where every
+    // reader stops).
+    if (!OtwarcieWspolne(h, SciezkaPlikuOpisow(), 3) ||
+        !platform::FileLock(h, true, kCzekanieNaBlokadeMs)) {
         ZamkniecieOpisow();
-    }
-    if (!OtwarcieWspolne(h, sciezka, 2)) {
-        h = -1;
         lk::KodWyniku = kBrakZapisuDoPliku;
         return false;
     }
-    if (!zakonczona) {
-        static const char kCrLf[2] = {'\r', '\n'};
-        if (platform::FileWrite(h, kCrLf, 2) != 2) lk::KodWyniku = kBladZapisuDoPliku;
+    bool zakonczona = true;
+    if (!Moje_feof(h)) {
+        // The flag belongs to the reader of the driver's input file too:
+        // it is borrowed here and put back.
+        df::DriverFileState& st = df::TheDriverFileState();
+        const bool flagaCzytnika = st.lastLineTerminated.exchange(true);
+        char linia[df::kTextSize];
+        // An empty or over-long line also reads as "no line", so the end is
+        // the file's end; the bound only stops a handle that fails to move.
+        for (uint32_t n = 0; !Moje_feof(h) && n < (1u << 24); ++n) OdczytanoZPlikuLinie(h, linia);
+        zakonczona = st.lastLineTerminated.exchange(flagaCzytnika);
     }
-    if (lk::KodWyniku == 0 && !ZapisanieOpisuUrzadzenia(h)) lk::KodWyniku = kBladZapisuDoPliku;
-    ZamkniecieOpisow();
+    std::string rekord;
+    if (lk::KodWyniku == 0 && !TekstRekorduOpisu(rekord)) lk::KodWyniku = kBladZapisuDoPliku;
+    if (lk::KodWyniku == 0) {
+        // The repair and the record in one write: a reader never meets the
+        // one without the other.
+        std::string zapis = zakonczona ? "" : "\r\n";
+        zapis += df::kDataChar + rekord + df::LineTerminator();
+        const bool zapisany = platform::FileSeekToEnd(h) &&
+                              platform::FileWrite(h, zapis.data(), zapis.size()) ==
+                                  static_cast<int64_t>(zapis.size()) &&
+                              (df::TheDriverFileState().rewrite.load() || platform::FileCommit(h));
+        if (!zapisany) lk::KodWyniku = kBladZapisuDoPliku;
+    }
+    ZamkniecieOpisow();  // and with it the lock
     return lk::KodWyniku == 0;
 }
 
@@ -168,8 +196,21 @@ extern "C" uint8_t OdczytanieTypuUrzadzenia(void) {
     if (!OdczytanieKoduTypu()) return 0;
     if (WyszukanieOpisuWPliku()) {
         IdentyfikacjaZPliku = 1;
-        WpiszTekst(t.sourceText,
-                   "identyfikator odczytany z urzadzenia i pliku " + SciezkaPlikuOpisow());
+        std::string zrodlo = "identyfikator odczytany z urzadzenia i pliku " + SciezkaPlikuOpisow();
+        // The record's description stands as written (its PLU text is the
+        // record's too), unless the host wants the articles counted and the
+        // record has no count: then they are counted now and the source says so.
+        if (PrzelacznikLiczeniaPLU && std::strcmp(t.pluText, kNieliczoneTekst) == 0) {
+            uint32_t liczba = 0;
+            if (!UstalenieLiczbyPLU(liczba)) return 0;
+            t.pluCount = liczba;
+            WpiszTekst(t.pluText, std::to_string(liczba));
+            // Said even when a long path leaves it no room in the text.
+            const std::string dopisek = ", liczba PLU odczytana z urzadzenia";
+            zrodlo.resize(std::min(zrodlo.size(), df::kTextMax - dopisek.size()));
+            zrodlo += dopisek;
+        }
+        WpiszTekst(t.sourceText, zrodlo);
     } else {
         if (lk::KodWyniku != 0) return 0;
         IdentyfikacjaZPliku = 0;
@@ -181,8 +222,9 @@ extern "C" uint8_t OdczytanieTypuUrzadzenia(void) {
         } else {
             t.pluCount = kNieliczone;
         }
+        WpiszTekst(t.pluText,
+                   PrzelacznikLiczeniaPLU ? std::to_string(t.pluCount) : kNieliczoneTekst);
     }
-    WpiszTekst(t.pluText, PrzelacznikLiczeniaPLU ? std::to_string(t.pluCount) : kNieliczoneTekst);
     ZlozenieOpisu(t.description, t.modelName, t.pluText, t.generationText, t.versionText);
 
     if (!IdentyfikacjaZPliku && !PrzelacznikOdczytuNumeru && !DopisanieOpisuDoPliku()) return 0;
@@ -196,9 +238,11 @@ extern "C" uint8_t OdczytanieTypuUrzadzenia(void) {
     }
     std::string linia = t.description;
     if (t.sourceText[0]) linia += std::string(" (") + t.sourceText + ")";
+    // A header line holds 254 characters after its '#'; a long source (the
+    // file's path) is cut, never the multiplexer parameters after it.
+    const size_t miejsce = df::kTextMax - 1 - (drugie.empty() ? 0 : drugie.size() + 1);
+    if (linia.size() > miejsce) linia.resize(miejsce);
     if (!drugie.empty()) linia += '\t' + drugie;
-    // A header line holds 254 characters after its '#'.
-    if (linia.size() > df::kTextMax - 1) linia.resize(df::kTextMax - 1);
     df::SetHeaderLine(3, linia);
 
     if (PlikWyjsciowyWlaczony() && !ZapisanoDoPlikuNaglowek(df::TheDriverFileState().outputHandle))

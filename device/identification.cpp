@@ -103,22 +103,27 @@ bool OdczytanieKoduTypu() {
     }
     std::string id;
     for (unsigned i = 1; i <= n; ++i) {
-        id += static_cast<char>(lk::ObszarOdpowiedzi[i]);
+        // A NUL from the printer ends the text, as it would in any text buffer.
+        if (lk::ObszarOdpowiedzi[i] == 0) break;
+        id += ZnakRekordu(lk::ObszarOdpowiedzi[i]);
         if (odstep && i == 3) id += ' ';
     }
-    // A NUL from the printer ends the text, as it would in any text buffer.
-    WpiszTekst(t.identification, std::string_view(id.c_str()));
+    WpiszTekst(t.identification, id);
     return true;
 }
 
 void DodanieCzesciOpisu(char* opis, uint8_t rodzaj, const char* tekst) {
+    if (rodzaj == 2 && !PrzelacznikLiczeniaPLU) return;
+    DolaczenieCzesciOpisu(opis, rodzaj, tekst);
+}
+
+void DolaczenieCzesciOpisu(char* opis, uint8_t rodzaj, const char* tekst) {
     if (opis == nullptr) return;
     if (rodzaj == 0) {
         opis[0] = '\0';
         return;
     }
     if (tekst == nullptr || tekst[0] == '\0') return;
-    if (rodzaj == 2 && !PrzelacznikLiczeniaPLU) return;
     if (rodzaj == 3 && KlasaP(TypUrzadzenia().typeCode)) return;
     std::string s(opis, strnlen(opis, driverfiles::kTextMax));
     if (!s.empty()) s += ' ';

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "device/device.h"
@@ -90,6 +91,8 @@ TEST_F(Identification, EachModelClassAndIdentificationRule) {
          "MIR123456789", "Mirto II gen. ver. 01"},
         {"43 class S, first generation", MakeProfile(43, 100, 0, "SOV12345678"), "Sovel", 6, 18, 1,
          "SOV12345678", "Sovel I gen. ver. 100"},
+        {"TAB, CR and LF from the printer", MakeProfile(22, 5, 0, "MI\tR\r\n45678"), "Mirto", 4, 40,
+         1, "MI R  45678", "Mirto I gen. ver. 05"},
     };
     for (const Case& c : cases) {
         // gtest's SCOPED_TRACE breaks its thread registry under Wine.
@@ -182,13 +185,54 @@ TEST_F(Identification, KnownPrinterIsFoundAndNotCountedAgain) {
     EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 1) << "not appended twice";
 }
 
+// The PLU switch may change between runs: a record is read back as it was
+// written, and one without a count is counted when the switch asks for it.
 TEST_F(Identification, RecordWithoutCountIsReadBackAsNotCounted) {
+    // A long folder: the source text then fills header line 3, which must
+    // still end in its multiplexer field.
+    gPath = dir_.File(std::string(150, 'd'));  // within Windows' MAX_PATH
+    ASSERT_TRUE(std::filesystem::create_directory(gPath));
+    gPath += "/ECRTBUF.TXT";
+    const std::string mux = "P:MUXNAME1:1:2:3";
     ModelLine line(MakeProfile(22, 5, 0, "MIR12345678"));
     ASSERT_TRUE(OdczytanieTypuUrzadzenia());
     device::ZerowanieStanuUrzadzenia();
     ASSERT_TRUE(OdczytanieTypuUrzadzenia()) << int(link::KodWyniku);
     EXPECT_TRUE(device::IdentyfikacjaZPliku);
     EXPECT_EQ(device::TypUrzadzenia().pluCount, 65535u);
+
+    line.ClearRecord();
+    device::ZerowanieStanuUrzadzenia();
+    device::PrzelacznikLiczeniaPLU = 1;
+    driverfiles::SetHeaderLine(3, "Braxo (identyfikator domyslny)\t" + mux);
+    ASSERT_TRUE(OdczytanieTypuUrzadzenia()) << int(link::KodWyniku);
+    EXPECT_TRUE(device::IdentyfikacjaZPliku);
+    EXPECT_EQ(line.CountOf(0xE6), 18u);
+    EXPECT_EQ(device::TypUrzadzenia().pluCount, 2000u);
+    EXPECT_STREQ(device::TypUrzadzenia().description, "Mirto 2000 PLU I gen. ver. 05");
+    EXPECT_NE(std::string(device::TypUrzadzenia().sourceText).find(", liczba PLU odczytana"),
+              std::string::npos);
+    const std::string line3 = driverfiles::HeaderLine(3);
+    EXPECT_EQ(line3.size(), 254u);
+    EXPECT_EQ(line3.substr(0, 30), "Mirto 2000 PLU I gen. ver. 05 ");
+    EXPECT_EQ(line3.substr(line3.size() - mux.size() - 1), "\t" + mux);
+
+    // Recorded with a count, found again with the switch off. (The lookup
+    // left the file open; Windows removes no open file.)
+    ZamknieciePliku(&device::UchwytPlikuOpisow());
+    std::remove(gPath.c_str());
+    device::ZerowanieStanuUrzadzenia();
+    ASSERT_TRUE(OdczytanieTypuUrzadzenia());
+    device::ZerowanieStanuUrzadzenia();
+    device::PrzelacznikLiczeniaPLU = 0;
+    line.ClearRecord();
+    ASSERT_TRUE(OdczytanieTypuUrzadzenia()) << int(link::KodWyniku);
+    EXPECT_TRUE(device::IdentyfikacjaZPliku);
+    EXPECT_EQ(line.CountOf(0xE6), 0u);
+    EXPECT_EQ(device::TypUrzadzenia().pluCount, 2000u);
+    EXPECT_STREQ(device::TypUrzadzenia().description, "Mirto 2000 PLU I gen. ver. 05");
+    const std::string file = File();
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 1) << "not appended twice";
 }
 
 TEST_F(Identification, UnterminatedLastLineIsRepairedBeforeAppending) {

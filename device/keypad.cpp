@@ -96,11 +96,12 @@ uint8_t StanDrukarki(void) {
         lk::WykonanieRozkazu(rozkazy[i], 1, 0, 0);
         if (lk::KodWyniku != 0) return 0;
         s[i] = lk::ObszarOdpowiedzi[1];
+        // Kept for the host as soon as it is known, whatever the later queries do.
+        if (i == 0) FlagaBituStatusu = (s[0] >> 3) & 1;
     }
     lk::WykonanieRozkazu(0x66, 3, 0, 0);
     if (lk::KodWyniku != 0) return 0;
     auto bit = [](uint8_t b, int n) { return (b >> n & 1) != 0; };
-    FlagaBituStatusu = bit(s[0], 3);
     const bool A = !bit(s[0], 0), B = bit(s[0], 2);
     const bool D = bit(s[1], 1), F = bit(s[1], 3), H = bit(s[1], 4);
     const bool E = bit(s[2], 0), G = bit(s[2], 1), I = bit(s[2], 2), C = bit(s[2], 6);

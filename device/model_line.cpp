@@ -77,6 +77,7 @@ void ModelLine::ClearRecord() {
 int32_t ModelLine::Write(uint8_t b) {
     written_.push_back(b);
     if (nextIsCommand_) commands_.push_back(b);
+    if (commands_.size() > answered) return 1;
     nextIsCommand_ = printer_.idle() && b == sim::kEsc;
     std::vector<uint8_t> out;
     printer_.receive(b, clockMs_, out);

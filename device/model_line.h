@@ -6,6 +6,7 @@
 // status check's own logic can be shown; its pauses are recorded, not slept.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -32,6 +33,8 @@ public:
     const std::vector<unsigned>& Pauses() const { return pauses_; }
     void ClearRecord();
 
+    // Requests the printer answers; it hears none after them (a line gone dead).
+    std::size_t answered = SIZE_MAX;
     bool dsrFollowsRts = true;
     bool carrier = true;
 

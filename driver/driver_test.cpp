@@ -529,11 +529,28 @@ TEST_F(DriverRun, VersionOneWantsThisRunsDescriptionOrTheMinuteBefore) {
     std::string twoEarlier = withOut;
     twoEarlier.replace(twoEarlier.find("10:15"), 5, "10:13");
     EXPECT_FALSE(dr::SameRunDescription(twoEarlier, withOut));
-    std::string midnight = withOut;
-    midnight.replace(midnight.find("10:15"), 5, "23:59");
-    std::string afterMidnight = withOut;
-    afterMidnight.replace(afterMidnight.find("10:15"), 5, "00:00");
-    EXPECT_TRUE(dr::SameRunDescription(midnight, afterMidnight));
+    // The minute after 23:59 is 00:00 of the next day, across a month, a
+    // year and a leap day; the same date with 00:00 is a day too early.
+    const struct {
+        const char* before;
+        const char* after;
+        bool same;
+    } midnights[] = {
+        {"2026.12.08\t23:59", "2026.12.09\t00:00", true},
+        {"2026.12.08\t23:59:30", "2026.12.09\t00:00", true},
+        {"2026.12.08\t23:59", "2026.12.08\t00:00", false},
+        {"2026.12.31\t23:59", "2027.01.01\t00:00", true},
+        {"2028.02.28\t23:59", "2028.02.29\t00:00", true},
+        {"2026.02.28\t23:59", "2026.03.01\t00:00", true},
+        {"2026.02.30\t23:59", "2026.03.01\t00:00", false},
+    };
+    for (const auto& m : midnights) {
+        SCOPED_TRACE(m.before);
+        std::string before = withOut, after = withOut;
+        before.replace(before.find("2026.12.08\t10:15"), 16, m.before);
+        after.replace(after.find("2026.12.08\t10:15"), 16, m.after);
+        EXPECT_EQ(dr::SameRunDescription(before, after), m.same);
+    }
     std::string badTime = withOut;
     badTime.replace(badTime.find("10:15"), 5, "24:00");
     EXPECT_FALSE(dr::SameRunDescription(badTime, withOut));
@@ -574,30 +591,45 @@ TEST_F(DriverRun, PrinterNumberMustMatchTheRequestedDevice) {
     std::string entry;
     if (!LineEntry(entry)) GTEST_SKIP() << "no test line: " << why_;
     Write("in.txt", Lines({"#1", "#", "#"}));
-    for (bool compare : {true, false}) {
-        SCOPED_TRACE(compare);
+    const struct {
+        bool compare;
+        const char* number;
+        std::uint8_t code;
+    } cases[] = {
+        {true, "02", 22},
+        {false, "02", 0},
+        // No number in the answer: compared, that is no match (23, the
+        // printer's answer is not one of the accepted values).
+        {true, "x7", 23},
+        {false, "x7", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.number) + (c.compare ? " compared" : ""));
         LineEntry(entry);
         Write("KONFIG.TXT", Lines({entry}));
         vorin_set_switch(VORIN_READ_NUMBER, 1);
-        vorin_set_switch(VORIN_COMPARE_NUMBER, compare);
+        vorin_set_switch(VORIN_COMPARE_NUMBER, c.compare);
         std::vector<std::uint8_t> request;
         std::thread printer([&] {
             request = line_->Receive(2, 5000);
-            if (request.size() == 2) line_->Send({0x06, '0', '2'});
+            if (request.size() == 2) {
+                line_->Send({0x06, static_cast<std::uint8_t>(c.number[0]),
+                             static_cast<std::uint8_t>(c.number[1])});
+            }
         });
         std::uint8_t code = Run("in.txt");
         printer.join();
         vorin_set_switch(VORIN_READ_NUMBER, 0);
         vorin_set_switch(VORIN_COMPARE_NUMBER, 0);
         EXPECT_EQ(request, (std::vector<std::uint8_t>{0x1B, 0xC0}));
-        EXPECT_EQ(code, compare ? 22 : 0);
+        EXPECT_EQ(code, c.code);
         EXPECT_EQ(ReportLine(2),
-                  compare ? "22\t; komentarz 22" : "0\t; program zakonczony bezblednie");
+                  c.code != 0 ? std::to_string(c.code) + "\t; komentarz " + std::to_string(c.code)
+                              : "0\t; program zakonczony bezblednie");
     }
-    // The number went into the printers' description file, once per run.
-    std::vector<std::string> described = SplitLines(Read("ECRTBUF.TXT"));
-    ASSERT_EQ(described.size(), 2u);
-    EXPECT_NE(described[0].find("\t02\t"), std::string::npos) << described[0];
+    // The type was not read: no record for the printers' description file,
+    // where one without a type would refuse every printer after it.
+    EXPECT_EQ(Read("ECRTBUF.TXT"), "");
 }
 
 TEST_F(DriverRun, AnnouncementGoesToTheChannelAndTheDebugLog) {
@@ -680,6 +712,16 @@ TEST_F(DriverRun, ExchangeCopiesAppendABlockPerRun) {
     EXPECT_EQ(SplitLines(Read("$$$/in.KON"))[1], MissingPortEntry());
     EXPECT_FALSE(fs::exists("$$$/in.OUT"));  // the output-file switch is off
     EXPECT_EQ(SplitLines(Read("$$$/in.RAP"))[2].substr(0, 4), "#62\t");
+
+    // An input taken from "$$$" is its own exchange copy: not copied into
+    // itself (shared opens let the copy's two opens meet the one file).
+    const std::string archived = Read("$$$/in.IN");
+    df::TheDriverFileState().exclusiveOpen = false;
+    const std::uint8_t code = Run("$$$/in.IN;cfg.txt");
+    df::TheDriverFileState().exclusiveOpen = true;
+    EXPECT_EQ(code, 62);
+    EXPECT_EQ(Read("$$$/in.IN"), archived);
+    EXPECT_EQ(SplitLines(Read("$$$/in.KON")).size(), 3u * 2u);
 }
 
 TEST_F(DriverRun, BuiltTextsStayInsideTheirBuffers) {

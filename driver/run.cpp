@@ -20,6 +20,9 @@ namespace {
 namespace df = vorin::driverfiles;
 namespace lk = vorin::link;
 
+// The printer's answer is not one of the accepted values.
+constexpr std::uint8_t kNoNumberAnswer = 23;
+
 bool Field(const std::string& text, unsigned n, char separator, std::string& out) {
     return df::ExtractField(text, n, separator, out);
 }
@@ -36,8 +39,9 @@ std::vector<std::string> SplitFields(const std::string& text) {
     return fields;
 }
 
-// HH:MM or HH:MM:SS; the minute after it as HH:MM (23:59 gives 00:00).
-bool NextMinute(const std::string& time, std::string& next) {
+// HH:MM or HH:MM:SS; the minute after it as HH:MM (23:59 gives 00:00, and
+// `nextDay` says so).
+bool NextMinute(const std::string& time, std::string& next, bool& nextDay) {
     auto two = [&](std::size_t at, int limit, int& value) {
         if (at + 2 > time.size() || time[at] < '0' || time[at] > '9' || time[at + 1] < '0' ||
             time[at + 1] > '9') {
@@ -49,9 +53,38 @@ bool NextMinute(const std::string& time, std::string& next) {
     int h = 0, m = 0, s = 0;
     if (!two(0, 23, h) || time.size() < 5 || time[2] != ':' || !two(3, 59, m)) return false;
     if (time.size() != 5 && (time.size() != 8 || time[5] != ':' || !two(6, 59, s))) return false;
-    int minutes = (h * 60 + m + 1) % (24 * 60);
+    const int minutes = h * 60 + m + 1;
+    nextDay = minutes == 24 * 60;
     char buf[8];
-    std::snprintf(buf, sizeof buf, "%02d:%02d", minutes / 60, minutes % 60);
+    std::snprintf(buf, sizeof buf, "%02d:%02d", minutes / 60 % 24, minutes % 60);
+    next = buf;
+    return true;
+}
+
+// YYYY.MM.DD; the day after it in the same form.
+bool NextDate(const std::string& date, std::string& next) {
+    static const char kForm[] = "9999.99.99";
+    if (date.size() != sizeof kForm - 1) return false;
+    for (std::size_t i = 0; i < date.size(); ++i) {
+        const bool digit = date[i] >= '0' && date[i] <= '9';
+        if (kForm[i] == '9' ? !digit : date[i] != kForm[i]) return false;
+    }
+    unsigned y = static_cast<unsigned>(std::stoul(date.substr(0, 4)));
+    unsigned m = static_cast<unsigned>(std::stoul(date.substr(5, 2)));
+    unsigned d = static_cast<unsigned>(std::stoul(date.substr(8, 2)));
+    if (m < 1 || m > 12) return false;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const unsigned days[] = {31, leap ? 29u : 28u, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (d < 1 || d > days[m - 1]) return false;
+    if (++d > days[m - 1]) {
+        d = 1;
+        if (++m > 12) {
+            m = 1;
+            ++y;
+        }
+    }
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04u.%02u.%02u", y % 10000, m, d);
     next = buf;
     return true;
 }
@@ -110,8 +143,13 @@ bool SameRunDescription(const std::string& raw, const std::string& built) {
     if (raw == built) return true;
     std::vector<std::string> fields = SplitFields(raw);
     std::string next;
-    if (fields.size() < 9 || fields[8].empty() || !NextMinute(fields[4], next)) return false;
+    bool nextDay = false;
+    if (fields.size() < 9 || fields[8].empty() || !NextMinute(fields[4], next, nextDay)) {
+        return false;
+    }
     fields[4] = next;
+    // A description written at 23:59 meets a run that starts the next day.
+    if (nextDay && !NextDate(fields[3], fields[3])) return false;
     std::string joined = fields[0];
     for (std::size_t i = 1; i < fields.size(); ++i) joined += "\t" + fields[i];
     return joined == built;
@@ -200,13 +238,20 @@ std::uint8_t StartSterownika() {
         OdczytanieTypuUrzadzenia();
         typeFailed = lk::KodWyniku != 0;
     }
-    if (lk::KodWyniku == 0 && device::PrzelacznikOdczytuNumeru && OdczytanieNumeruUrzadzenia()) {
-        if (!device::IdentyfikacjaZPliku && !device::DopisanieOpisuDoPliku()) {
-            return lk::KodWyniku;
-        }
-        if (lk::KodWyniku == 0 && device::PrzelacznikPorownaniaNumeru &&
-            device::TypUrzadzenia().deviceNumber != st.requestedDevice) {
-            lk::KodWyniku = 22;
+    if (lk::KodWyniku == 0 && device::PrzelacznikOdczytuNumeru) {
+        if (OdczytanieNumeruUrzadzenia()) {
+            // Appends only a printer whose type was read (see DopisanieOpisuDoPliku).
+            if (!device::IdentyfikacjaZPliku && !device::DopisanieOpisuDoPliku()) {
+                return lk::KodWyniku;
+            }
+            if (lk::KodWyniku == 0 && device::PrzelacznikPorownaniaNumeru &&
+                device::TypUrzadzenia().deviceNumber != st.requestedDevice) {
+                lk::KodWyniku = 22;
+            }
+        } else if (lk::KodWyniku == 0 && device::PrzelacznikPorownaniaNumeru) {
+            // The printer answered, but with no number: nothing to compare,
+            // which must not pass for a match.
+            lk::KodWyniku = kNoNumberAnswer;
         }
     }
     // The type reading writes the header lines itself; when it failed the

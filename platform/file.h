@@ -48,6 +48,32 @@ enum class FileEnd { No, Yes, Unknown };
 // Whether the position equals the file's size; the position is not moved.
 FileEnd FileAtEnd(std::int32_t handle);
 
+// Moves the position to the file's end; false if the handle cannot seek.
+bool FileSeekToEnd(std::int32_t handle);
+
+// The file's size in bytes now; -1 when it cannot be told.
+std::int64_t FileSize(std::int32_t handle);
+
+// What names the file behind a handle, whatever path opened it: equal for
+// two handles on one file (device and inode on POSIX, volume serial number
+// and file index on Windows), so a link or a second path is seen through.
+struct FileIdentity {
+    std::uint64_t volume;
+    std::uint64_t index;
+    bool operator==(const FileIdentity& o) const { return volume == o.volume && index == o.index; }
+};
+bool FileGetIdentity(std::int32_t handle, FileIdentity& identity);
+
+// A lock on the file between the programs (and the handles of one program)
+// that take it: exclusive, or shared with other shared ones. It covers no
+// byte of the file's data, so it stops no read or write of anyone who does
+// not ask for it (on Windows a locked range would refuse their reads). An
+// exclusive lock needs a handle open for writing, a shared one a handle open
+// for reading. Waits at most `timeoutMs`; false when the lock was not had by
+// then. Closing the handle releases it too.
+bool FileLock(std::int32_t handle, bool exclusive, std::uint32_t timeoutMs);
+bool FileUnlock(std::int32_t handle);
+
 // Makes everything written so far durable and visible to other processes.
 // True also for files that have nothing to flush (devices).
 bool FileCommit(std::int32_t handle);

@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 namespace vorin::platform {
 namespace {
 
@@ -122,6 +125,59 @@ FileEnd FileAtEnd(std::int32_t handle) {
     if (pos == static_cast<off_t>(-1) || ::fstat(handle, &st) != 0) return FileEnd::Unknown;
     return pos == st.st_size ? FileEnd::Yes : FileEnd::No;
 }
+
+bool FileSeekToEnd(std::int32_t handle) {
+    return handle >= 0 && ::lseek(handle, 0, SEEK_END) != static_cast<off_t>(-1);
+}
+
+std::int64_t FileSize(std::int32_t handle) {
+    struct stat st {};
+    if (handle < 0 || ::fstat(handle, &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool FileGetIdentity(std::int32_t handle, FileIdentity& identity) {
+    struct stat st {};
+    if (handle < 0 || ::fstat(handle, &st) != 0) return false;
+    identity.volume = static_cast<std::uint64_t>(st.st_dev);
+    identity.index = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
+namespace {
+
+// Far past any data the driver's files hold, so that the lock (a byte range,
+// to match Windows) never meets a byte anyone reads or writes.
+constexpr off_t kLockByte = static_cast<off_t>(1) << 62;
+
+// Open-file-description locks: owned by the handle, not the process, so two
+// handles of one program exclude each other as on Windows, and closing some
+// other handle of the same file does not drop the lock (it would with
+// classic record locks). The flock() of FileOpen is apart from these.
+bool SetLock(int fd, short type) {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kLockByte;
+    fl.l_len = 1;
+    return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+}  // namespace
+
+bool FileLock(std::int32_t handle, bool exclusive, std::uint32_t timeoutMs) {
+    if (handle < 0) return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (SetLock(handle, exclusive ? F_WRLCK : F_RDLCK)) return true;
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) return false;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        // Holders keep it for one short step: polling costs little.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+bool FileUnlock(std::int32_t handle) { return handle >= 0 && SetLock(handle, F_UNLCK); }
 
 bool FileCommit(std::int32_t handle) {
     if (handle < 0) return false;

@@ -149,6 +149,66 @@ FileEnd FileAtEnd(std::int32_t handle) {
     return pos.QuadPart == size.QuadPart ? FileEnd::Yes : FileEnd::No;
 }
 
+bool FileSeekToEnd(std::int32_t handle) {
+    HANDLE h = Lookup(handle);
+    if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return false;
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    return SetFilePointerEx(h, zero, nullptr, FILE_END) != 0;
+}
+
+std::int64_t FileSize(std::int32_t handle) {
+    HANDLE h = Lookup(handle);
+    LARGE_INTEGER size;
+    if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &size)) return -1;
+    return size.QuadPart;
+}
+
+bool FileGetIdentity(std::int32_t handle, FileIdentity& identity) {
+    HANDLE h = Lookup(handle);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+namespace {
+
+// Far past any data the driver's files hold: a locked range refuses the
+// reads and writes of every other handle, and no one touches this one.
+constexpr DWORD kLockOffsetHigh = 0x40000000;
+
+bool TryLock(HANDLE h, bool exclusive) {
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    return LockFileEx(h, flags, 0, 1, 0, &at) != 0;
+}
+
+}  // namespace
+
+bool FileLock(std::int32_t handle, bool exclusive, std::uint32_t timeoutMs) {
+    HANDLE h = Lookup(handle);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (TryLock(h, exclusive)) return true;
+        if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
+        if (GetTickCount64() >= deadline) return false;
+        // Holders keep it for one short step: polling costs little.
+        Sleep(2);
+    }
+}
+
+bool FileUnlock(std::int32_t handle) {
+    HANDLE h = Lookup(handle);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    return UnlockFileEx(h, 0, 1, 0, &at) != 0;
+}
+
 bool FileCommit(std::int32_t handle) {
     HANDLE h = Lookup(handle);
     if (h == INVALID_HANDLE_VALUE) return false;

@@ -284,7 +284,11 @@ TEST_F(DriverEndToEnd, IdentifiesThePrinter) {
         << results;
     EXPECT_NE(results.find("$DISPLAY\t0\tVORIN MIRTO"), std::string::npos) << results;
     EXPECT_EQ(out.back(), "$KEY\t0");
-    // Recorded once as a new printer; the run's second reading found it there.
+    // One header block: IDENTIFY reports the type the start read.
+    std::size_t headers = 0;
+    for (const std::string& l : out) headers += !l.empty() && l[0] == '#';
+    EXPECT_EQ(headers, 3u) << results;
+    // Recorded once as a new printer.
     EXPECT_EQ(SplitLines(ReadWholeFile(folder_ + "/ECRTBUF.TXT")).size(), 1u);
     for (const char* ext : {"IN", "OUT", "RAP", "KON", "SER"}) {
         EXPECT_TRUE(fs::exists(folder_ + "/$$$/zadanie." + ext)) << ext;

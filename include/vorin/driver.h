@@ -191,7 +191,9 @@ char vorin_server_fetch(uint32_t* driver_id, uint32_t* value, uint32_t wait_ms);
  */
 uint8_t vorin_result_code(void);
 void vorin_set_result_code(uint8_t code);
-/* The printer link's line check outcome: 0 passed, 256 DSR, 257 carrier. */
+/* The line state word: 0 no problem; from the line check 256 (DSR does not
+ * follow RTS) or 257 (no carrier); from StanDrukarki 510 while it runs, then
+ * 0 or one of 258 to 263 (the printer is not ready, result code 57). */
 uint16_t vorin_line_state(void);
 
 /* Parameter slots 0..3; a text longer than 255 characters is cut. */
@@ -204,7 +206,9 @@ void vorin_get_slot(uint8_t slot, char text[256]);
  *   written lines are not committed one by one (faster).
  * VORIN_READ_TYPE, VORIN_READ_NUMBER: the run start reads the printer's type,
  *   its number; VORIN_COMPARE_NUMBER: that number must be the input's device
- *   number (else 22). VORIN_COUNT_PLU: the type reading counts article
+ *   number (else 22; 23 when the answer holds no number). The number alone
+ *   records nothing in the description file: only a printer whose type was
+ *   read is recorded. VORIN_COUNT_PLU: the type reading counts article
  *   entries. VORIN_HIGH_RANGE: article numbers of the high range (cleared by
  *   the reset). VORIN_EXCLUSIVE_OPEN: files are opened for this program alone. */
 enum VorinSwitch {
@@ -274,15 +278,24 @@ uint8_t OdczytanieNumeruUrzadzenia(void);
  * then 0x71), names the model, looks the printer up in the description file
  * (the fifth driver file, "ECRTBUF.TXT" by default) or counts its articles
  * and records it there, and rewrites header line 3. Outcome: the result code
- * (60 a description record refused, 59 file not writable, 61 write failed,
- * 17 header lines not written to the output file). */
+ * (60 a description record refused, 59 file not writable or held locked by
+ * another driver for 10 s, 61 write failed, 17 header lines not written to
+ * the output file). Control bytes of the identification (TAB, CR, LF, ...)
+ * become blanks; a NUL ends it. A recorded printer is recognised whatever
+ * VORIN_COUNT_PLU says now; with the switch on and no count recorded, its
+ * articles are counted and the source text ends in ", liczba PLU odczytana
+ * z urzadzenia". */
 uint8_t OdczytanieTypuUrzadzenia(void);
 /* A copy of the library's record. */
 void vorin_get_device_type(VorinDeviceType* out);
 
 /* Articles. For the operations with first and last, nothing happens when
  * last < first (nothing is sent, the result code is left, and the two
- * command operations return 0); otherwise only the first number is handled. */
+ * command operations return 0); otherwise only the first number is handled.
+ * A number the printer's two bytes cannot carry (above 65535, or above 512
+ * with VORIN_HIGH_RANGE where 65023 is added) is never sent: it is the
+ * printer's missing article, skipped by the reads and 202 for the commands.
+ * Control bytes of article names become blanks in the records. */
 /* Command 0x91; 65535 without an exchange for printers that have no count query. */
 uint8_t OdczytanieLiczbyPLU(uint32_t* count);
 /* Command 0xAC; writes one data record to the output file. Article missing

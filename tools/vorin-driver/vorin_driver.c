@@ -47,7 +47,8 @@ static const char kUsage[] =
     "\n"
     "Commands (data records of INPUT, fields separated by TAB; numbers in\n"
     "decimal, hex as 10H or 0x10, or a quoted character '5'):\n"
-    "  IDENTIFY             type, model and number of the printer\n"
+    "  IDENTIFY             type, model and number of the printer (the type\n"
+    "                       the start read with --read-type, else read now)\n"
     "  DEVNUMBER            the printer's number only\n"
     "  PLU                  how many articles the printer holds\n"
     "  READ a b             articles a..b, long records (written by the driver)\n"
@@ -95,6 +96,15 @@ static void ResultWith(const char* command, const char* detail) {
     Result(text);
 }
 
+/* Printer text in a result record: a TAB, CR or LF in it would add a field
+ * or split the record, so control bytes become blanks (as the library does
+ * in the records it writes itself). */
+static void Printable(char* text) {
+    for (; *text != 0; ++text) {
+        if ((unsigned char)*text < 0x20 || *text == 0x7F) *text = ' ';
+    }
+}
+
 static int Number(const char* record, uint8_t field, uint32_t* value) {
     char text[256];
     return NapisZawieraDana(record, field, text) && PoprawnaLiczbaTypuLong(text, value);
@@ -125,15 +135,21 @@ static void ArticleRange(const char* command, const char* record) {
     ResultWith(command, detail);
 }
 
+/* Set when the run start read the type (--read-type). */
+static int gTypeReadAtStart = 0;
+
 static void Identify(int withType) {
     VorinDeviceType type;
     char detail[256];
-    if (withType) OdczytanieTypuUrzadzenia();
+    /* A type reading writes the header lines to the output file again; one
+     * the run start made already is reported, not repeated. */
+    if (withType && !gTypeReadAtStart) OdczytanieTypuUrzadzenia();
     if (vorin_result_code() == 0 && !OdczytanieNumeruUrzadzenia() && vorin_result_code() == 0) {
         /* The printer answered, but no number 0..255. */
         vorin_set_result_code(CODE_BAD_ANSWER);
     }
     vorin_get_device_type(&type);
+    Printable(type.numberText);
     if (withType) {
         snprintf(detail, sizeof detail, "%.3s\t%u\t%.40s\t%.80s\t%.40s", type.numberText,
                  (unsigned)type.typeCode, type.modelName, type.description, type.identification);
@@ -185,6 +201,7 @@ static void Execute(const char* record) {
         ResultWith("STATUS", detail);
     } else if (SameWord(command, "DISPLAY") && Number(record, 2, &line) && line <= 255) {
         if (!OdczytanieTekstuDrukarki((uint8_t)line, text)) text[0] = 0;
+        Printable(text);
         ResultWith("DISPLAY", text);
     } else if (SameWord(command, "EXPECT") && Number(record, 2, &line) && line <= 255) {
         if (!NapisZawieraDana(record, 3, text)) text[0] = 0;
@@ -227,6 +244,7 @@ int main(int argc, char** argv) {
             switches[0] = VORIN_REWRITE;
         } else if (strcmp(a, "--read-type") == 0) {
             switches[1] = VORIN_READ_TYPE;
+            gTypeReadAtStart = 1;
         } else if (strcmp(a, "--read-number") == 0) {
             switches[2] = VORIN_READ_NUMBER;
         } else if (strcmp(a, "--compare-number") == 0) {
