@@ -2,11 +2,12 @@
 // where every kernel object call is a round trip to the Wine server. Like
 // serial_byte_bench, the baseline talks to the system directly.
 //
-//   serial_wine_bench.exe bytes COM COUNT
+//   serial_wine_bench.exe bytes COM COUNT [library|own]
 //       WriteByte COUNT times on COM (the other end must be drained), then
 //       this program's own overlapped WriteFile + wait on the same port, one
 //       byte a call with one reused event: microseconds a byte, median of
-//       rounds, and the ratio.
+//       rounds, and the ratio. With `library` or `own`, only that one (to
+//       count the Wine server's requests of each).
 //   serial_wine_bench.exe upload COM
 //       the whole code page upload through the link to a printer on COM (for
 //       `vorin-sim --pace 38400`): seconds, span / wire time, and the CPU
@@ -82,38 +83,54 @@ private:
     HANDLE event_;
 };
 
-int Bytes(int com, int count) {
-    std::vector<double> library, raw;
+// Median microseconds a byte of WriteByte over rounds; 0 when it failed.
+double LibraryMicros(int com, int count) {
+    std::vector<double> rounds;
     for (int round = 0; round < kRounds; ++round) {
         if (InitializePort(static_cast<uint8_t>(com), 38400, 3, 3) != 0) {
             std::fprintf(stderr, "InitializePort(%d) failed\n", com);
-            return 74;
+            return 0;
         }
-        auto start = Clock::now();
+        const auto start = Clock::now();
         for (int i = 0; i < count; ++i)
             if (WriteByte(0x55) != 1) {
                 std::fprintf(stderr, "WriteByte failed\n");
-                return 1;
+                UnInitializePort();
+                return 0;
             }
-        library.push_back(MicrosPerCall(start, count));
+        rounds.push_back(MicrosPerCall(start, count));
         UnInitializePort();
+    }
+    return Median(rounds);
+}
 
+// The same for this program's own overlapped writes.
+double OwnMicros(int com, int count) {
+    std::vector<double> rounds;
+    for (int round = 0; round < kRounds; ++round) {
         RawPort port(com);
         if (!port.Open()) {
             std::fprintf(stderr, "COM%d did not open\n", com);
-            return 74;
+            return 0;
         }
-        start = Clock::now();
+        const auto start = Clock::now();
         for (int i = 0; i < count; ++i)
             if (!port.WriteOne(0x55)) {
                 std::fprintf(stderr, "WriteFile failed\n");
-                return 1;
+                return 0;
             }
-        raw.push_back(MicrosPerCall(start, count));
+        rounds.push_back(MicrosPerCall(start, count));
     }
-    const double lib = Median(library), own = Median(raw);
-    std::printf("WriteByte %.1f us, overlapped WriteFile + wait %.1f us, ratio %.2f\n", lib, own,
-                lib / own);
+    return Median(rounds);
+}
+
+int Bytes(int com, int count, const std::string& only) {
+    const double lib = only == "own" ? -1 : LibraryMicros(com, count);
+    const double own = only == "library" ? -1 : OwnMicros(com, count);
+    if (lib == 0 || own == 0) return 1;
+    if (lib > 0) std::printf("WriteByte %.1f us\n", lib);
+    if (own > 0) std::printf("overlapped WriteFile + wait %.1f us\n", own);
+    if (lib > 0 && own > 0) std::printf("ratio %.2f\n", lib / own);
     return 0;
 }
 
@@ -152,8 +169,9 @@ int Upload(int com) {
 int main(int argc, char** argv) {
     const std::string mode = argc >= 3 ? argv[1] : "";
     const int com = argc >= 3 ? std::atoi(argv[2]) : 0;
-    if (mode == "bytes" && argc == 4 && com > 0) return Bytes(com, std::max(1, std::atoi(argv[3])));
+    if (mode == "bytes" && (argc == 4 || argc == 5) && com > 0)
+        return Bytes(com, std::max(1, std::atoi(argv[3])), argc == 5 ? argv[4] : "");
     if (mode == "upload" && argc == 3 && com > 0) return Upload(com);
-    std::fprintf(stderr, "usage: serial_wine_bench bytes COM COUNT | upload COM\n");
+    std::fprintf(stderr, "usage: serial_wine_bench bytes COM COUNT [library|own] | upload COM\n");
     return 64;
 }
