@@ -41,6 +41,12 @@ HANDLE EventHandle(const Event& event) {
     const auto* mirror = static_cast<const HandleMirror*>(event.Mirror());
     return mirror != nullptr ? mirror->Handle() : nullptr;
 }
+
+// An event over another waitable handle (a thread's), which it then owns:
+// signalled when that object is. Only waited for, never set.
+std::unique_ptr<Event> EventOverHandle(HANDLE handle) {
+    return std::make_unique<Win32Event>(handle);
+}
 }  // namespace win32
 
 namespace detail {

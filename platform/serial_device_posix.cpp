@@ -11,7 +11,15 @@
 // ends is dropped. So ClearPort never discards a byte that was reported sent,
 // and a line that CTS holds ends the write with a write timeout, as on
 // Windows. (A pseudo-terminal has no output queue: there a write is done at
-// once.)
+// once.) The size TIOCOUTQ reports never sets the pause between looks: some
+// drivers (cdc-acm, the CH34x vendor drivers) report their whole in-flight
+// USB buffer while one byte is out.
+//
+// CTS flow control is done here, not by the kernel: with CRTSCTS Linux also
+// drives RTS (and FTDI and CH34x chips drive it themselves), while the
+// library's callers own RTS (a multiplexer's channel is chosen with DTR and
+// RTS, as with RTS_CONTROL_DISABLE on Windows). So a write waits for CTS
+// before its byte goes to the driver.
 //
 // Known limits, documented for users: comm events are found by sampling the
 // modem lines and the line error counters every 50 ms (a pseudo-terminal has
@@ -168,7 +176,7 @@ public:
         case CS7: out.byteSize = 7; break;
         default: out.byteSize = 8; break;
         }
-        out.outxCtsFlow = (t.c_cflag & CRTSCTS) != 0;
+        out.outxCtsFlow = ctsFlow_.load();
         out.outX = (t.c_iflag & IXON) != 0;
         out.inX = (t.c_iflag & IXOFF) != 0;
         out.abortOnError = abortOnError_;
@@ -203,7 +211,6 @@ public:
         default: break;
         }
         if (s.stopBits != 0) t.c_cflag |= CSTOPB;  // one and a half is two here
-        if (s.outxCtsFlow) t.c_cflag |= CRTSCTS;
         t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
         if (s.outX) t.c_iflag |= IXON;
         if (s.inX) t.c_iflag |= IXOFF;
@@ -217,11 +224,12 @@ public:
                 return FailWithErrno(e);
         }
         abortOnError_ = s.abortOnError;
+        ctsFlow_.store(s.outxCtsFlow);
         // Start, data, parity and stop bits of one character on the wire.
         const uint64_t bits = 1u + s.byteSize + (s.parity != 0 ? 1u : 0u) + (s.stopBits ? 2u : 1u);
         charTimeNs_.store(bits * 1000000000u / s.baudRate);
         if (s.dtrControl == 0) ModemBits(TIOCMBIC, TIOCM_DTR);
-        if (s.rtsControl == 0 && !s.outxCtsFlow) ModemBits(TIOCMBIC, TIOCM_RTS);
+        if (s.rtsControl == 0) ModemBits(TIOCMBIC, TIOCM_RTS);
         SetLastError(kErrSuccess);
         return kErrSuccess;
     }
@@ -310,6 +318,19 @@ public:
         const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
         const uint64_t gen = txAbortGen_.load();
         abortTx_->Reset();
+        if (ctsFlow_.load()) {
+            WaitFlag flag(waiting);
+            int32_t error = 0;
+            switch (AwaitLine([&] { return ClearToSend(error); }, deadline, limit == 0, cancel, gen,
+                              error)) {
+            case Look::Ready: break;
+            case Look::TimedOut: return {TransferOutcome::Completed, 0, 0};
+            case Look::Cancelled: return {TransferOutcome::Cancelled, 0, kErrOperationAborted};
+            case Look::Aborted: return {TransferOutcome::CompletionFailed, 0, kErrOperationAborted};
+            case Look::WaitFailed: return {TransferOutcome::WaitFailed, 0, error};
+            case Look::Failed: return {TransferOutcome::Failed, 0, error};
+            }
+        }
         uint32_t done = 0;
         ssize_t n = ::write(fd_, data, count);
         if (n < 0 && errno != EAGAIN && errno != EINTR)
@@ -408,58 +429,109 @@ private:
         return ev;
     }
 
-    // Bytes written but not yet sent; 0 when the device cannot tell.
-    uint32_t Queued() {
-        int queued = 0;
-        return ::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<uint32_t>(queued)
-                                                                  : 0;
+    // 1 when the look found what the caller waits for, 0 not yet, -1 the
+    // look failed (`error` says why). A device that cannot answer at all
+    // (ENOTTY, EINVAL: no such request) has nothing to wait for.
+    static int LookFailed(int32_t& error) {
+        if (errno == ENOTTY || errno == EINVAL) return 1;
+        error = FailWithErrno();
+        return -1;
+    }
+
+    // Bytes written but not yet sent, in `queued`.
+    int Drained(uint32_t& queued, int32_t& error) {
+        int n = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &n) != 0) {
+            queued = 0;
+            return LookFailed(error);
+        }
+        queued = n > 0 ? static_cast<uint32_t>(n) : 0;
+        return queued == 0 ? 1 : 0;
+    }
+
+    int ClearToSend(int32_t& error) {
+        int lines = 0;
+        if (::ioctl(fd_, TIOCMGET, &lines) != 0) return LookFailed(error);
+        return (lines & TIOCM_CTS) != 0 ? 1 : 0;
+    }
+
+    enum class Look { Ready, TimedOut, Cancelled, Aborted, WaitFailed, Failed };
+
+    // Looks at the line until `ready` says so (see LookFailed), the write's
+    // deadline passes, the cancel event or an aborting purge comes. Between
+    // looks it pauses one character time while a byte may still be on its
+    // way, then (a line held back) twice as long each time up to
+    // kLongestPause, so that a held write costs little CPU however long it
+    // waits.
+    template <class Ready>
+    Look AwaitLine(Ready ready, Clock::time_point deadline, bool infinite, Event* cancel,
+                   uint64_t gen, int32_t& error) {
+        using std::chrono::nanoseconds;
+        static constexpr nanoseconds kBrisk = std::chrono::milliseconds(2);
+        static constexpr nanoseconds kLongestPause = std::chrono::milliseconds(10);
+        const nanoseconds charTime{charTimeNs_.load()};
+        const auto brisk = std::max(kBrisk, 4 * charTime);
+        nanoseconds pause = std::max<nanoseconds>(charTime, std::chrono::microseconds(50));
+        pollfd fds[2] = {{EventFd(*abortTx_), POLLIN, 0}, {-1, POLLIN, 0}};
+        if (cancel) fds[1].fd = EventFd(*cancel);
+        const auto start = Clock::now();
+        for (;;) {
+            const int r = ready();
+            if (r > 0) return Look::Ready;
+            if (r < 0) return Look::Failed;
+            const auto now = Clock::now();
+            if (!infinite && now >= deadline) return Look::TimedOut;
+            if (now - start >= brisk)
+                pause = std::min(2 * pause, std::max(kLongestPause, charTime));
+            const nanoseconds wait =
+                infinite ? pause : std::min<nanoseconds>(pause, deadline - now);
+            const timespec ts{static_cast<time_t>(wait.count() / 1000000000),
+                              static_cast<long>(wait.count() % 1000000000)};
+            const int p = ::ppoll(fds, cancel ? 2 : 1, &ts, nullptr);
+            if (p < 0 && errno != EINTR) {
+                error = FailWithErrno();
+                return Look::WaitFailed;
+            }
+            if (txAbortGen_.load() != gen) return Look::Aborted;
+            if (p > 0 && (fds[0].revents & POLLIN)) abortTx_->Reset();  // an earlier abort's
+            if (p > 0 && cancel && (fds[1].revents & POLLIN)) return Look::Cancelled;
+        }
     }
 
     // The end of a write: it is done once its bytes have left the output
     // queue. A whole write waits for that until `deadline`, a cancel or an
     // aborting purge; whatever is still queued then is dropped and not
     // counted, so no byte reported as unsent goes out later and none reported
-    // as sent is still waiting to be discarded.
+    // as sent is still waiting to be discarded. A queue that cannot be read
+    // any more (an adapter pulled out) sent nothing.
     TransferResult AwaitSent(TransferResult r, uint32_t count, Clock::time_point deadline,
                              bool infinite, Event* cancel, uint64_t gen,
                              std::atomic<uint8_t>* waiting) {
         if (r.bytes == 0) return r;
-        uint32_t queued = Queued();
-        if (queued == 0) return r;
+        uint32_t queued = 0;
+        int32_t error = 0;
+        const int first = Drained(queued, error);
+        if (first > 0) return r;
+        if (first < 0) return {TransferOutcome::CompletionFailed, 0, error};
         const bool whole = (r.outcome == TransferOutcome::CompletedAtOnce ||
                             r.outcome == TransferOutcome::Completed) &&
                            r.bytes == count;
         if (whole) {
             WaitFlag flag(waiting);
             r.outcome = TransferOutcome::Completed;
-            pollfd fds[2] = {{EventFd(*abortTx_), POLLIN, 0}, {-1, POLLIN, 0}};
-            if (cancel) fds[1].fd = EventFd(*cancel);
-            while (queued != 0) {
-                const auto now = Clock::now();
-                if (!infinite && now >= deadline) break;  // the write timeout expired
-                // About the time the queue needs to go out, then look again.
-                auto pause = std::chrono::nanoseconds(charTimeNs_.load() * queued);
-                pause = std::max<std::chrono::nanoseconds>(pause, std::chrono::microseconds(100));
-                if (!infinite) pause = std::min<std::chrono::nanoseconds>(pause, deadline - now);
-                const timespec ts{static_cast<time_t>(pause.count() / 1000000000),
-                                  static_cast<long>(pause.count() % 1000000000)};
-                const int p = ::ppoll(fds, cancel ? 2 : 1, &ts, nullptr);
-                if (p < 0 && errno != EINTR) {
-                    r = {TransferOutcome::WaitFailed, r.bytes, FailWithErrno()};
-                    break;
-                }
-                if (txAbortGen_.load() != gen) {
-                    r = {TransferOutcome::CompletionFailed, r.bytes, kErrOperationAborted};
-                    break;
-                }
-                if (p > 0 && (fds[0].revents & POLLIN)) abortTx_->Reset();  // an earlier abort's
-                if (p > 0 && cancel && (fds[1].revents & POLLIN)) {
-                    r = {TransferOutcome::Cancelled, r.bytes, kErrOperationAborted};
-                    break;
-                }
-                queued = Queued();
+            switch (AwaitLine([&] { return Drained(queued, error); }, deadline, infinite, cancel,
+                              gen, error)) {
+            case Look::Ready: return r;
+            case Look::TimedOut: break;  // the write timeout expired
+            case Look::Cancelled:
+                r = {TransferOutcome::Cancelled, r.bytes, kErrOperationAborted};
+                break;
+            case Look::Aborted:
+                r = {TransferOutcome::CompletionFailed, r.bytes, kErrOperationAborted};
+                break;
+            case Look::WaitFailed: r = {TransferOutcome::WaitFailed, r.bytes, error}; break;
+            case Look::Failed: return {TransferOutcome::CompletionFailed, 0, error};
             }
-            if (queued == 0) return r;
         }
         ::tcflush(fd_, TCOFLUSH);
         r.bytes -= std::min(queued, r.bytes);
@@ -527,6 +599,7 @@ private:
     std::atomic<uint32_t> commMask_{0};
     std::atomic<uint64_t> charTimeNs_{uint64_t{1000000000} * 10 / 9600};  // until the line is set
     bool abortOnError_ = false;
+    std::atomic<bool> ctsFlow_{false};
 
     std::mutex mutex_;  // timeouts and counters: set by the caller, read by the workers
     CommTimeouts timeouts_;

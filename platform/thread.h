@@ -19,6 +19,16 @@ public:
     // Signalled when `body` has returned: lets a thread wait for this one
     // together with other events (WaitAny).
     virtual Event& Finished() = 0;
+    // Signalled once the thread is gone, also when the system ended it
+    // before its body returned (Windows ends every other thread at process
+    // exit, before the DLLs' teardown runs). Null where a thread cannot end
+    // that way (POSIX).
+    virtual Event* Ended() { return nullptr; }
+    // Waits until the body has returned (or the thread is gone), not for the
+    // thread's own exit after that: inside a Windows DLL's teardown the
+    // caller holds the loader lock, which a thread needs to exit. A thread
+    // holds a reference on the DLL that runs it until it has exited, so its
+    // last instructions stay loaded.
     virtual void Join() = 0;
 
 protected:

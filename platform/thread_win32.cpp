@@ -11,6 +11,11 @@
 
 namespace vorin::platform {
 
+namespace win32 {
+HANDLE EventHandle(const Event& event);                 // event_win32.cpp
+std::unique_ptr<Event> EventOverHandle(HANDLE handle);  // event_win32.cpp
+}  // namespace win32
+
 namespace {
 
 // Set while the DLL that holds this code is being unloaded (DllMain below).
@@ -47,6 +52,7 @@ public:
     Win32Thread& operator=(const Win32Thread&) = delete;
 
     Event& Finished() override { return *finished_; }
+    Event* Ended() override { return ended_.get(); }
 
     void Join() override {
         if (handle_ == nullptr) {
@@ -55,7 +61,8 @@ public:
         // A thread that destroys its own Thread object must not wait for
         // itself; its handle is simply released.
         if (::GetCurrentThreadId() != id_) {
-            ::WaitForSingleObject(handle_, INFINITE);
+            HANDLE waits[2] = {win32::EventHandle(*finished_), handle_};
+            ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         }
         ::CloseHandle(handle_);
         handle_ = nullptr;
@@ -73,6 +80,11 @@ public:
                 ::SetLastError(error);
             }
             return false;
+        }
+        HANDLE ended = nullptr;
+        if (::DuplicateHandle(::GetCurrentProcess(), handle_, ::GetCurrentProcess(), &ended,
+                              SYNCHRONIZE, FALSE, 0)) {
+            ended_ = win32::EventOverHandle(ended);
         }
         if (priority == ThreadPriority::TimeCritical) {
             // Best effort: the thread runs at normal priority if refused.
@@ -112,6 +124,7 @@ private:
 
     std::function<void()> body_;
     std::shared_ptr<Event> finished_;
+    std::unique_ptr<Event> ended_;  // over a second handle of the thread
     HANDLE handle_ = nullptr;
     DWORD id_ = 0;
     HMODULE pin_ = nullptr;

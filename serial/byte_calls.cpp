@@ -4,6 +4,8 @@
 // (a closed port) and serve the events worker's hand-overs meanwhile.
 #include <vorin/serial.h>
 
+#include <mutex>
+
 #include "platform/errors.h"
 #include "platform/event.h"
 #include "serial/handover.h"
@@ -32,7 +34,14 @@ Wait WaitCancelOrReady(platform::Event* cancel, platform::Event* ready) {
 
 enum class Direction { Write, Read };
 
+// One byte call at a time. The byte calls are meant for one thread, but two
+// threads calling at once would both find the worker idle, one byte would
+// overwrite the other in the slot, and both calls would report it sent. Close
+// does not take this lock: the cancel event still ends a call that waits.
+std::mutex gByteCalls;
+
 int32_t ByteCall(Direction direction, uint8_t out, uint8_t* in) {
+    std::lock_guard<std::mutex> oneAtATime(gByteCalls);
     Mailbox& mb = TheLibrary().mailbox;
     mb.timeout.store(0);
     int32_t result = 0;

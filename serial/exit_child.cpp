@@ -8,11 +8,18 @@
 //   vorin-serial-exit-child failed-open <port>  an open that fails after the device
 //                                               opened (a speed the line refuses)
 //   vorin-serial-exit-child unload <port>       open, unload the library, return
+//   vorin-serial-exit-child pump-unload <port>  start the message-pump thread, unload
+//                                               the library while it runs, return
+//   vorin-serial-exit-child host-unload <port>  a host library (exit_host.cpp) opens
+//                                               the port; unload the host, return
+//   vorin-serial-exit-child host-exit <port>    the same, return with the host loaded
 // Exit status 0 when the steps before the end went as planned, else 1.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "platform/dynlib.h"
 
@@ -20,13 +27,27 @@ namespace platform = vorin::platform;
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s open|failed-open|unload <port>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s MODE <port>\n", argv[0]);
         return 2;
     }
     const std::string mode = argv[1];
     const auto port = static_cast<uint8_t>(std::atoi(argv[2]));
 
     std::string error;
+    if (mode == "host-unload" || mode == "host-exit") {
+        const std::string host =
+            platform::ProgramDirectory() + platform::DynlibFileName("vorin-serial-exit-host");
+        void* library = platform::DynlibOpen(host.c_str(), &error);
+        if (library == nullptr) {
+            std::fprintf(stderr, "%s: %s\n", host.c_str(), error.c_str());
+            return 1;
+        }
+        using Open = int32_t (*)(uint8_t);
+        auto open = reinterpret_cast<Open>(platform::DynlibSymbol(library, "vorin_exit_host_open"));
+        if (open == nullptr || open(port) != 0) return 1;
+        if (mode == "host-unload") platform::DynlibClose(library);
+        return 0;  // the host closes the port in its teardown
+    }
     const std::string path = platform::ProgramDirectory() + platform::DynlibFileName("vorinserial");
     void* library = platform::DynlibOpen(path.c_str(), &error);
     if (library == nullptr) {
@@ -39,6 +60,16 @@ int main(int argc, char** argv) {
     auto write = reinterpret_cast<Write>(platform::DynlibSymbol(library, "WriteByte"));
     if (init == nullptr || write == nullptr) return 1;
 
+    if (mode == "pump-unload") {
+        using Start = void (*)();
+        auto start = reinterpret_cast<Start>(platform::DynlibSymbol(library, "OpenThread"));
+        if (start == nullptr) return 1;
+        start();
+        platform::DynlibClose(library);
+        // A thread of the library left running would now run unmapped code.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return 0;
+    }
     if (mode == "failed-open") {
         // A line that takes any speed (some do) makes this an ordinary open:
         // the end must be as clean either way.

@@ -4,6 +4,7 @@
 #include "platform/thread.h"
 #include "serial/handover.h"
 #include "serial/last_error.h"
+#include "serial/message_pump.h"
 #include "serial/tcomm.h"
 
 namespace vorin::serial {
@@ -21,6 +22,11 @@ struct State {
     Library library;
 
     ~State() {
+        // The message-pump thread runs this library's code: it ends before
+        // the library goes (a dlclose with it running would pull its code
+        // away). On Windows it holds a reference on the DLL instead, and at
+        // process exit the system has ended it already.
+        if (platform::ThreadsCanBeAwaited()) ZamkniecieWatku();
         TComm* port = library.port.get();
         if (!port || !port->IsOpen()) return;
         if (platform::ThreadsCanBeAwaited()) {

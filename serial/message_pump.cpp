@@ -129,6 +129,10 @@ TWatekObslugiKomunikatow* gWatek = nullptr;
 }  // namespace
 
 void OtwarcieWatku() {
+    // The library-wide state exists before the thread does: its teardown
+    // (at unload or exit) is what ends the thread, and it runs only for
+    // state that was made.
+    TheLibrary();
     std::lock_guard<std::mutex> blokada(gSterowanie);
     if (gWatek != nullptr) return;
     auto* watek = new TWatekObslugiKomunikatow();

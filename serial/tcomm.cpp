@@ -87,7 +87,7 @@ int32_t TComm::StartOpenPort() {
     events_ = std::make_unique<TZdarzeniaCommThread>(
         *handle_, eventSet,
         [this](TZdarzeniaCommThread& worker, uint32_t mask) { DispatchEvents(worker, mask); },
-        [this] { RecoverFromLineError(); });
+        [this] { return RecoverFromLineError(); });
     transfer_ = std::make_unique<TZapisOdczytThread>(*this);
 
     result = ApplyState();
@@ -119,17 +119,22 @@ int32_t TComm::StartOpenPort() {
 namespace {
 
 // Waits for a worker's thread to end while serving hand-overs: the events
-// worker may be blocked in one, waiting for this very thread.
-void AwaitWorker(platform::Event* finished) {
+// worker may be blocked in one, waiting for this very thread. A worker that
+// the system ended (Windows, at process exit, when a host DLL closes the port
+// in its own teardown) never finishes its body: its thread being gone ends
+// the wait too.
+void AwaitWorker(WorkerThread& worker) {
+    platform::Event* finished = worker.Finished();
     if (!finished) return;
-    platform::Event* waits[] = {finished, TheHandOver().Pending()};
+    platform::Event* waits[] = {finished, TheHandOver().Pending(), worker.Ended()};
+    const std::size_t count = waits[2] != nullptr ? 3 : 2;
     for (;;) {
-        int which = platform::WaitAny(waits, 2, platform::kInfinite);
+        int which = platform::WaitAny(waits, count, platform::kInfinite);
         if (which == 1) {
             TheHandOver().Serve();
             continue;
         }
-        return;  // finished, or the wait failed (then Join below still waits)
+        return;  // finished, gone, or the wait failed (then Join still waits)
     }
 }
 
@@ -140,29 +145,34 @@ int32_t TComm::Close() {
     RestoreProcessPriority();
     if (!IsOpen()) return 0;
 
-    if (timeoutsSaved_) {
-        if (int32_t e = handle_->SetTimeouts(savedTimeouts_)) StoreError(text::kTimeoutsUpdate, e);
-        timeoutsSaved_ = false;
-    }
-
+    platform::Event* cancel = TheLibrary().mailbox.cancel.load();
     if (events_) {
         events_->Stop();
-        AwaitWorker(events_->Finished());
+        AwaitWorker(*events_);
         events_->Join();
         events_.reset();
     }
     if (transfer_) {
-        // A transfer without a timeout (write timeout 0 held back by flow
-        // control) would never end by itself: abort it before waiting.
-        handle_->Purge(platform::kPurgeTxAbort | platform::kPurgeRxAbort);
+        // The stop first, then the cancel event, then the abort: a transfer
+        // the worker picks up from here on ends at once (the cancel event
+        // stays signalled), and one that already waits is aborted. In the
+        // other order a transfer started between the abort and the stop
+        // would wait for ever (write timeout 0 held back by flow control).
         transfer_->Stop();
-        AwaitWorker(transfer_->Finished());
+        if (cancel) cancel->Set();
+        handle_->Purge(platform::kPurgeTxAbort | platform::kPurgeRxAbort);
+        AwaitWorker(*transfer_);
         transfer_->Join();
         transfer_.reset();
     }
+    // Only with no transfer left: the timeouts found at open (on POSIX none
+    // at all) would let a transfer wait for ever.
+    if (timeoutsSaved_) {
+        if (int32_t e = handle_->SetTimeouts(savedTimeouts_)) StoreError(text::kTimeoutsUpdate, e);
+        timeoutsSaved_ = false;
+    }
     ReleaseHandle();
 
-    platform::Event* cancel = TheLibrary().mailbox.cancel.load();
     if (!cancel || !cancel->Set()) {
         int32_t e = cancel ? LastError() : platform::kErrInvalidHandle;
         StoreError(text::kEventSignal, e);
@@ -192,7 +202,9 @@ void TComm::CloseWithoutWaiting() {
 int32_t TComm::ApplyState() {
     SetLastError(0);
     if (!IsOpen()) return 0;
-    if (int32_t e = handle_->GetLineSettings(dcb_)) {
+    // The driver keeps abort-on-error from the port's previous user: a line
+    // error since then makes it refuse the device state until acknowledged.
+    if (int32_t e = AfterLineErrorAgain([this] { return handle_->GetLineSettings(dcb_); })) {
         StoreError(text::kDcb, e);
         return e;
     }
@@ -201,7 +213,7 @@ int32_t TComm::ApplyState() {
     dcb_.stopBits = static_cast<uint8_t>(stopBits);
     dcb_.byteSize = static_cast<uint8_t>(byteSize);
     SetFlowControl(dcb_);
-    if (int32_t e = handle_->SetLineSettings(dcb_)) {
+    if (int32_t e = AfterLineErrorAgain([this] { return handle_->SetLineSettings(dcb_); })) {
         StoreError(text::kDcb, e);
         return e;
     }
@@ -239,12 +251,14 @@ int32_t TComm::SetTimeouts(uint16_t w, uint16_t r) {
 
 int32_t TComm::PurgeOutput() {
     SetLastError(0);
-    return IsOpen() ? handle_->Purge(platform::kPurgeTxClear) : 0;
+    if (!IsOpen()) return 0;
+    return AfterLineErrorAgain([this] { return handle_->Purge(platform::kPurgeTxClear); });
 }
 
 int32_t TComm::PurgeInput() {
     SetLastError(0);
-    return IsOpen() ? handle_->Purge(platform::kPurgeRxClear) : 0;
+    if (!IsOpen()) return 0;
+    return AfterLineErrorAgain([this] { return handle_->Purge(platform::kPurgeRxClear); });
 }
 
 // The common start of a write or read request: take the request, and count
@@ -268,7 +282,8 @@ uint32_t TComm::WriteBlock(const uint8_t* data) {
     using platform::TransferOutcome;
     Mailbox& mb = TheLibrary().mailbox;
     if (!BeginTransfer(mb.writeRequest.load())) return 0;
-    platform::TransferResult r = handle_->Write(data, 1, mb.cancel.load(), &mb.writeWait);
+    platform::TransferResult r = TransferAgainAfterLineError(
+        [&] { return handle_->Write(data, 1, mb.cancel.load(), &mb.writeWait); });
     uint32_t written = 0;
     switch (r.outcome) {
     case TransferOutcome::CompletedAtOnce:
@@ -295,7 +310,8 @@ uint32_t TComm::ReadBlock(uint8_t* buffer, uint32_t count) {
     using platform::TransferOutcome;
     Mailbox& mb = TheLibrary().mailbox;
     if (!BeginTransfer(mb.readRequest.load())) return 0;
-    platform::TransferResult r = handle_->Read(buffer, count, mb.cancel.load(), &mb.readWait);
+    platform::TransferResult r = TransferAgainAfterLineError(
+        [&] { return handle_->Read(buffer, count, mb.cancel.load(), &mb.readWait); });
     uint32_t got = 0;
     switch (r.outcome) {
     case TransferOutcome::CompletedAtOnce:
@@ -357,9 +373,11 @@ void TComm::LineEvent(uint32_t kind) {
     if (kind == platform::kEvErr) StoreLineErrors(lineErrors);
 }
 
-void TComm::RecoverFromLineError() {
+bool TComm::RecoverFromLineError() {
     uint32_t bits = 0;  // not lineErrors: that belongs to the opening thread
-    if (IsOpen() && handle_->ClearErrors(bits) == 0) StoreLineErrors(bits);
+    if (!IsOpen() || handle_->ClearErrors(bits) != 0) return false;
+    StoreLineErrors(bits);
+    return bits != 0;
 }
 
 template <class Request>
@@ -368,6 +386,23 @@ int32_t TComm::AfterLineErrorAgain(Request request) {
     if (e != platform::kErrOperationAborted) return e;
     RecoverFromLineError();
     return request();
+}
+
+// A transfer the device refused (995 before it started) is always safe to
+// run again once the error is acknowledged. One that a line error aborted
+// while it waited is run again only when an error was really pending: a
+// purge or a close aborts transfers with the same code, and those must stay
+// aborted.
+template <class Transfer>
+platform::TransferResult TComm::TransferAgainAfterLineError(Transfer transfer) {
+    using platform::TransferOutcome;
+    platform::TransferResult r = transfer();
+    if (r.error != platform::kErrOperationAborted) return r;
+    const bool refused = r.outcome == TransferOutcome::Failed;
+    const bool aborted = r.outcome == TransferOutcome::CompletionFailed && r.bytes == 0;
+    if (!refused && !aborted) return r;
+    if (RecoverFromLineError() || refused) return transfer();
+    return r;
 }
 
 }  // namespace vorin::serial

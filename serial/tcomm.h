@@ -47,9 +47,9 @@ public:
     void DispatchEvents(TZdarzeniaCommThread& worker, uint32_t mask);
     virtual void LineEvent(uint32_t kind);
     // Acknowledges a line error that stopped the device (abort on error) and
-    // records its texts. Run on the events worker, or on the opening thread
-    // during the open.
-    void RecoverFromLineError();
+    // records its texts; true when an error was pending. Run on the events
+    // worker, or on the thread of a request that the device refused.
+    bool RecoverFromLineError();
 
     // Settings (what Configure and the flat functions change).
     uint8_t port() const { return port_; }
@@ -78,6 +78,8 @@ private:
     // more.
     template <class Request>
     int32_t AfterLineErrorAgain(Request request);
+    template <class Transfer>
+    platform::TransferResult TransferAgainAfterLineError(Transfer transfer);
     void AbandonFailedOpen();
     bool BeginTransfer(platform::Event* request);
 

@@ -2,6 +2,7 @@
 
 #include "platform/errors.h"
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 
@@ -56,22 +57,33 @@ TZdarzeniaCommThread::~TZdarzeniaCommThread() {
 }
 
 void TZdarzeniaCommThread::Run() {
-    int abortedInARow = 0;
+    int idleAborts = 0;
+    uint32_t pauseMs = 0;
     while (!terminate_.load()) {
         platform::CommEventResult r = port_.WaitCommEvent(*stop_);
         // With abort-on-error on, a line error makes the device refuse every
         // request until the error is acknowledged; the wait then fails with
         // 995. Acknowledged here, the port goes on; without it every later
-        // byte call would fail until the port is closed.
+        // byte call would fail until the port is closed. However many line
+        // errors come, each is acknowledged: only aborts with nothing pending
+        // slow the loop down.
         if (r.outcome == platform::CommEventOutcome::Failed &&
-            r.error == platform::kErrOperationAborted && ++abortedInARow <= kMaxAbortedWaits) {
-            if (recover_) recover_();
+            r.error == platform::kErrOperationAborted) {
+            if (recover_ && recover_()) {
+                idleAborts = 0;
+                pauseMs = 0;
+            } else if (++idleAborts > kMaxAbortedWaits) {
+                pauseMs = std::min(kLongestPauseMs, pauseMs == 0 ? 10 : 2 * pauseMs);
+                platform::Event* stop[] = {stop_.get()};
+                if (platform::WaitAny(stop, 1, pauseMs) != platform::kWaitTimeout) break;
+            }
             continue;
         }
-        // Any other failed wait ends the loop: some systems fail it at once
-        // every time, and looping on it would spin.
+        // Any other failed wait ends the loop: the device is gone, or the
+        // system cannot wait for its events at all.
         if (r.outcome != platform::CommEventOutcome::Fired) break;
-        abortedInARow = 0;
+        idleAborts = 0;
+        pauseMs = 0;
         eventMask_.store(r.mask);
         FireHandler();
     }

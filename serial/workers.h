@@ -35,6 +35,7 @@ public:
     bool Started() const { return thread_ != nullptr; }
     void Stop();
     platform::Event* Finished() const { return thread_ ? &thread_->Finished() : nullptr; }
+    platform::Event* Ended() const { return thread_ ? thread_->Ended() : nullptr; }
     void Join();
 
 protected:
@@ -46,16 +47,20 @@ protected:
 class TZdarzeniaCommThread : public WorkerThread {
 public:
     using Handler = std::function<void(TZdarzeniaCommThread&, uint32_t mask)>;
-    using Recovery = std::function<void()>;
+    using Recovery = std::function<bool()>;
 
-    // Waits that a line error aborts (995) in a row before the worker gives
-    // up: where every wait fails at once (Wine on a pseudo-terminal), looping
-    // on for ever would spin.
+    // Aborted waits (995) with no line error pending, in a row, that the
+    // worker retries at once; after that it pauses before each retry, longer
+    // each time up to kLongestPauseMs. Where every wait fails at once (Wine
+    // on a pseudo-terminal) it must not spin; it must not leave either, or
+    // no line error would be acknowledged any more.
     static constexpr int kMaxAbortedWaits = 3;
+    static constexpr uint32_t kLongestPauseMs = 1000;
 
     // Raises the process priority, sets the comm mask and starts the thread.
-    // `recover` runs on the worker when a line error aborted its wait: it
-    // must acknowledge the error so that the device takes requests again.
+    // `recover` runs on the worker when its wait was aborted: it must
+    // acknowledge a pending line error so that the device takes requests
+    // again, and say whether there was one.
     TZdarzeniaCommThread(platform::SerialDevice& port, uint16_t eventSet, Handler handler,
                          Recovery recover);
     ~TZdarzeniaCommThread() override;

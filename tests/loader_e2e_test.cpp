@@ -603,11 +603,14 @@ TEST_F(LoaderEndToEnd, PortThatIsNoSerialLineIsReportedAndTheProgramEnds) {
 }
 
 // A host that ends with its port open, or after an open that failed half way,
-// or that unloads the library with the port open, ends within 5 s and without
-// a fault (natively the ASan build shows any use after free; under Wine +seh
+// or that unloads the library with the port open (or with the message-pump
+// thread running), or whose own library closes the port in its teardown when
+// it is unloaded or when the process exits, ends within 5 s and without a
+// fault (natively the ASan build shows any use after free; under Wine +seh
 // shows an access violation).
 TEST_F(LoaderEndToEnd, HostsThatEndWithThePortOpenEndAtOnce) {
-    for (const char* mode : {"open", "failed-open", "unload"}) {
+    for (const char* mode :
+         {"open", "failed-open", "unload", "pump-unload", "host-unload", "host-exit"}) {
         SCOPED_TRACE(mode);
         StartPrinter(4);
         auto env = Runner::Get().Env(4, sim_.Line());

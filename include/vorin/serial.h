@@ -88,7 +88,9 @@ void DllVersion(char** text);
 /* ---- Line settings -------------------------------------------------------- */
 
 /* CTS output flow control on (1, the default) or off (0). Takes effect at the
- * next open, ChangeSpeed or ChangeParity. */
+ * next open, ChangeSpeed or ChangeParity. It only holds output: RTS stays
+ * where the line functions put it (on Linux the library waits for CTS itself
+ * rather than use CRTSCTS, which would drive RTS). */
 void UstawCTS(uint8_t on);
 
 /* Parity code 0 none, 1 odd, 2 even, 3 mark, 4 space. Purges the buffers
