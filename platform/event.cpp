@@ -52,6 +52,9 @@ std::atomic<uint32_t> gSpinMicros{InitialSpinMicros()};
 // these (never seen: an event has one or two) are woken under it.
 constexpr std::size_t kMaxWokenAtOnce = 8;
 
+// How often a sleeping WaitAny looks at the kernel objects it watches.
+constexpr uint32_t kWatchMs = 5;
+
 void CpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
@@ -127,11 +130,25 @@ std::unique_ptr<Event> Event::Create(bool signalled, EventUse use) {
     return event;
 }
 
+std::unique_ptr<Event> Event::Watching(std::unique_ptr<detail::KernelMirror> object) {
+    if (!object) return nullptr;
+    std::unique_ptr<Event> event(new Event(false));
+    event->mirror_ = std::move(object);
+    event->watching_ = true;
+    return event;
+}
+
 Event::Event(bool signalled) : state_(signalled ? 1 : 0) {}
+
+bool Event::IsSet() const { return state_.load() != 0 || (watching_ && mirror_->Signalled()); }
 
 Event::~Event() = default;
 
 bool Event::Set() {
+    if (watching_) {
+        SetLastError(kErrInvalidHandle);
+        return false;
+    }
     if (mirror_) {
         if (state_.load() != 0) return true;
         SpinGuard guard(mirrorLock_);
@@ -147,6 +164,10 @@ bool Event::Set() {
 }
 
 bool Event::Reset() {
+    if (watching_) {
+        SetLastError(kErrInvalidHandle);
+        return false;
+    }
     if (state_.load() == 0) return true;
     if (!mirror_) {
         state_.store(0);
@@ -209,9 +230,12 @@ int WaitAny(Event* const* events, std::size_t count, uint32_t timeoutMs) {
             return kWaitFailed;
         }
     }
+    bool watching = false;
+    for (std::size_t i = 0; i < count; ++i) watching = watching || events[i]->watching_;
     auto firstSet = [&]() -> int {
         for (std::size_t i = 0; i < count; ++i)
-            if (events[i]->state_.load() != 0) return static_cast<int>(i);
+            if (watching ? events[i]->IsSet() : events[i]->state_.load() != 0)
+                return static_cast<int>(i);
         return -1;
     };
     if (int i = firstSet(); i >= 0) return i;
@@ -251,6 +275,8 @@ int WaitAny(Event* const* events, std::size_t count, uint32_t timeoutMs) {
                     std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
                 left = rest.count() > 0 ? static_cast<uint32_t>(rest.count()) : 0;
             }
+            // Nobody wakes a sleeper for a watched object: look again soon.
+            if (watching) left = std::min(left, kWatchMs);
             timedOut = left == 0 || !parker.Sleep(left);
             found = firstSet();
         }

@@ -32,13 +32,18 @@ class Event {
 public:
     // Manual reset. Null when the system refused (LastError() tells why).
     static std::unique_ptr<Event> Create(bool signalled, EventUse use = EventUse::Devices);
+    // An event that is signalled while a kernel object of another kind is (a
+    // thread's handle, which nothing in this process sets when the system
+    // ends the thread): only waited for; Set and Reset fail. A WaitAny that
+    // includes one looks at it every few milliseconds while it sleeps.
+    static std::unique_ptr<Event> Watching(std::unique_ptr<detail::KernelMirror> object);
     ~Event();
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
     bool Set();
     bool Reset();
-    bool IsSet() const { return state_.load(std::memory_order_acquire) != 0; }
+    bool IsSet() const;
 
     // The kernel object of an event made for devices; null otherwise.
     detail::KernelMirror* Mirror() const { return mirror_.get(); }
@@ -56,6 +61,7 @@ private:
     detail::WaitNode* sleeperList_ = nullptr;
     std::atomic<bool> mirrorLock_{false};  // keeps the kernel object in step with state_
     std::unique_ptr<detail::KernelMirror> mirror_;
+    bool watching_ = false;  // the kernel object alone tells the state
 };
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;

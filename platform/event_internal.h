@@ -15,6 +15,8 @@ public:
     virtual ~KernelMirror() = default;
     virtual bool Set() = 0;
     virtual bool Reset() = 0;
+    // Looks without waiting.
+    virtual bool Signalled() const = 0;
 
 protected:
     KernelMirror() = default;

@@ -7,6 +7,7 @@
 #include "platform/event_posix.h"
 
 #include <linux/futex.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -40,6 +41,10 @@ public:
         if (::read(fd_, &value, sizeof value) == sizeof value || errno == EAGAIN) return true;
         FailWithErrno();
         return false;
+    }
+    bool Signalled() const override {
+        pollfd p{fd_, POLLIN, 0};
+        return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
     }
     int fd() const { return fd_; }
 

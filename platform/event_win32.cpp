@@ -23,6 +23,7 @@ public:
 
     bool Set() override { return ::SetEvent(handle_) != FALSE; }
     bool Reset() override { return ::ResetEvent(handle_) != FALSE; }
+    bool Signalled() const override { return ::WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
     HANDLE Handle() const { return handle_; }
 
 private:
@@ -45,7 +46,7 @@ HANDLE EventHandle(const Event& event) {
 // An event over another waitable handle (a thread's), which it then owns:
 // signalled when that object is. Only waited for, never set.
 std::unique_ptr<Event> EventOverHandle(HANDLE handle) {
-    return std::make_unique<Win32Event>(handle);
+    return Event::Watching(std::make_unique<HandleMirror>(handle));
 }
 }  // namespace win32
 
