@@ -99,4 +99,20 @@ TEST_F(DriverLibrary, ResolvedFunctionsWork) {
     EXPECT_EQ(eof(-1), 1);
 }
 
+// Both libraries answer the package's version, the same text.
+TEST_F(DriverLibrary, BothLibrariesAnswerThePackageVersion) {
+    using VersionFn = const char* (*)();
+    auto driverVersion = Get<VersionFn>("vorin_version");
+    ASSERT_NE(driverVersion, nullptr);
+    std::string error;
+    const std::string path = pf::ProgramDirectory() + pf::DynlibFileName("vorinserial");
+    void* serial = pf::DynlibOpen(path.c_str(), &error);
+    ASSERT_NE(serial, nullptr) << path << ": " << error;
+    auto serialVersion = reinterpret_cast<VersionFn>(pf::DynlibSymbol(serial, "vorin_version"));
+    ASSERT_NE(serialVersion, nullptr);
+    EXPECT_STREQ(driverVersion(), VORIN_VERSION);
+    EXPECT_STREQ(serialVersion(), VORIN_VERSION);
+    pf::DynlibClose(serial);
+}
+
 }  // namespace

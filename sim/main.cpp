@@ -21,6 +21,10 @@
 #include "sim/printer.h"
 #include "sim/pty_line.h"
 
+#ifndef VORIN_VERSION
+#define VORIN_VERSION "unknown"
+#endif
+
 using namespace vorin::sim;
 
 namespace {
@@ -66,6 +70,7 @@ const char kUsage[] =
     "  --quiet                  only host mistakes and the summary\n"
     "  --verbose                also every acknowledgement and half\n"
     "  --help                   this text\n"
+    "  --version                the version\n"
     "\n"
     "Exit status: 0 after a normal end, 1 when the line or a file fails, 2 on a\n"
     "usage error.\n";
@@ -148,6 +153,9 @@ Options parse_options(int argc, char** argv) {
         if (option == "--help" || option == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(kMuxUsage, stdout);
+            std::exit(0);
+        } else if (option == "--version") {
+            std::printf("vorin-sim %s\n", VORIN_VERSION);
             std::exit(0);
         } else if (option == "--link") {
             o.link = arg();

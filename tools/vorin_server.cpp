@@ -14,6 +14,7 @@ namespace {
 constexpr char kUsage[] =
     "usage: vorin-server --message N [--timeout MS] watch [--count K]\n"
     "       vorin-server --message N [--timeout MS] send ID LETTER [VALUE]\n"
+    "       vorin-server --help | --version\n"
     "\n"
     "Talks to VORIN printer drivers on the server channel with message number N\n"
     "(the number in the drivers' configuration; decimal or 0x hex).\n"
@@ -116,6 +117,10 @@ int main(int argc, char** argv) {
         const std::string opt = argv[i];
         if (opt == "--help" || opt == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (opt == "--version") {
+            std::printf("vorin-server %s\n", vorin_version());
             return 0;
         }
         if (i + 1 >= argc) return Usage(("missing value after " + opt).c_str());

@@ -17,6 +17,10 @@
 extern "C" {
 #endif
 
+/* The package's version, "major.minor.patch": the same text as vorinserial's
+ * vorin_version (also declared in vorin/serial.h). A static text. */
+const char* vorin_version(void);
+
 /* ---- Text-file records ------------------------------------------------
  * Files live on integer handles, -1 meaning "not open". Modes of
  * OtwartoPlik: 0 read (must exist), 1 write (created or truncated),
@@ -64,7 +68,10 @@ uint8_t NapisyRowne(const char* a, const char* b);
  */
 /* Returns the conversion status; value receives the number (0 unless status 0). */
 uint8_t LiczbaOsmiobajtowaZNapisu(const char* text, uint8_t value[8]);
-/* Status of the most recent LiczbaOsmiobajtowaZNapisu in this process. */
+/* Status of the most recent LiczbaOsmiobajtowaZNapisu in this process.
+ * The one exported name that the protocol does not fix and that is not
+ * vorin_snake_case: it was exported under this name before the rule, and
+ * callers may use it, so it stays. */
 uint8_t StatusKonwersjiLiczby(void);
 /* Full decimal text, no leading zeros, "0" for zero; up to 20 digits. */
 void NapisZLiczbyOsmiobajtowej(const uint8_t value[8], char* text);

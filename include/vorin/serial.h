@@ -85,6 +85,10 @@ uint8_t IsError(char** text, int32_t* code);
  * points *text at a static "3.00". */
 void DllVersion(char** text);
 
+/* The package's version, "major.minor.patch" (the same text as vorindriver's
+ * vorin_version; DllVersion keeps its own fixed form). A static text. */
+const char* vorin_version(void);
+
 /* ---- Line settings -------------------------------------------------------- */
 
 /* CTS output flow control on (1, the default) or off (0). Takes effect at the

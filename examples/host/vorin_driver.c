@@ -43,7 +43,8 @@ static const char kUsage[] =
     "  --count-plu        count the printer's article entries when identifying it\n"
     "  --high-range       article numbers of the high range\n"
     "  --input-version N  the input file's header 2 must carry version N\n"
-    "  --help\n"
+    "  --help             this text\n"
+    "  --version          the version of the driver library\n"
     "\n"
     "Commands (data records of INPUT, fields separated by TAB; numbers in\n"
     "decimal, hex as 10H or 0x10, or a quoted character '5'):\n"
@@ -237,6 +238,9 @@ int main(int argc, char** argv) {
         const char* a = argv[i];
         if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
             fputs(kUsage, stdout);
+            return 0;
+        } else if (strcmp(a, "--version") == 0) {
+            printf("vorin-driver %s\n", vorin_version());
             return 0;
         } else if (strcmp(a, "--no-output") == 0) {
             outputFile = 0;
