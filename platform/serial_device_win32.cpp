@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "platform/errors.h"
 #include "platform/event.h"
+#include "platform/net_port.h"
 #include "platform/system.h"
 
 namespace vorin::platform {
@@ -484,6 +486,7 @@ std::string PortName(uint8_t port) { return "\\\\.\\COM" + std::to_string(port);
 }  // namespace
 
 std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
+    if (auto url = NetworkPortOf(port)) return OpenNetworkPort(*url, error);
     const std::string name = PortName(port);
     HANDLE handle =
         ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -497,6 +500,7 @@ std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
 }
 
 bool SerialDevice::Present(uint8_t port) {
+    if (auto url = NetworkPortOf(port)) return NetworkPortPresent(*url);
     // The device-namespace name: the bare "COMn" form reaches only COM1..COM9.
     const std::string name = PortName(port);
     HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -508,7 +512,10 @@ bool SerialDevice::Present(uint8_t port) {
     return true;
 }
 
-std::string SerialDevice::DeviceName(uint8_t port) { return PortName(port); }
+std::string SerialDevice::DeviceName(uint8_t port) {
+    if (NetworkPortOf(port)) return std::getenv(("VORIN_COM" + std::to_string(port)).c_str());
+    return PortName(port);
+}
 
 void SleepMs(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
