@@ -29,22 +29,38 @@ std::string gNazwa;
 
 constexpr std::size_t kDlugoscNazwy = 255;
 
+uint32_t IdWUzyciu() {
+    const uint32_t id = gIdZastepczy.load();
+    return id != 0 ? id : pf::CurrentProcessId();
+}
+
+// A full queue gives up reports (ours come back to us, other drivers' pass
+// by, the pump posts one every millisecond of a transfer), never a command
+// addressed to this driver. Runs on the bus's drain thread: atomics only.
+bool RozkazDlaNas(const pf::BusMessage& m) {
+    const char litera = static_cast<char>(m.lParam & 0xFF);
+    return m.number != 0 && m.number == gNumer.load() && m.wParam == IdWUzyciu() && litera >= 'a' &&
+           litera <= 'z';
+}
+
 // The calling thread's queue, made at its first use on the channel: a
 // broadcast reaches only queues that exist when it is posted.
 pf::BusParticipant* Uczestnik() {
     thread_local std::unique_ptr<pf::BusParticipant> uczestnik;
-    if (!uczestnik) uczestnik = pf::BusParticipant::Open();
+    if (!uczestnik) uczestnik = pf::BusParticipant::Open(&RozkazDlaNas);
     return uczestnik.get();
 }
 
 uint32_t Ogranicz(uint32_t wartosc) { return std::min(wartosc, kWartoscMaks); }
 
-bool Wyslij(uint32_t wParam, char litera, uint32_t wartosc) {
+// A server's command waits for a receiver whose queue is full; a driver's
+// report passes by one that has stayed full (see BusBroadcast).
+bool Wyslij(uint32_t wParam, char litera, uint32_t wartosc, bool rozkaz) {
     const uint32_t numer = gNumer.load();
     if (numer == 0) return false;
     Uczestnik();
     const uint32_t lParam = static_cast<uint8_t>(litera) | (Ogranicz(wartosc) << 8);
-    return pf::BusBroadcast({numer, wParam, lParam});
+    return pf::BusBroadcast({numer, wParam, lParam}, rozkaz);
 }
 
 // The "###DRIVER: " line of one event, when verbose.
@@ -53,6 +69,21 @@ void Linia(const char* zdarzenie) {
     const std::string nazwa = NazwaSterownika();
     diag::Komunikat("%s%s%s%d%s", "###DRIVER: ", nazwa,
                     ", PID=", static_cast<int32_t>(pf::CurrentProcessId()), zdarzenie);
+}
+
+// Reports that gave way in this thread's full queue, once per batch.
+void ZgloszeniePominietych(const pf::BusParticipant& u) {
+    thread_local uint64_t zgloszone = 0;
+    const uint64_t pominiete = u.Dropped();
+    if (pominiete == zgloszone) return;
+    const uint64_t nowe = pominiete - zgloszone;
+    zgloszone = pominiete;
+    if (!gGadatliwy.load()) return;
+    const std::string nazwa = NazwaSterownika();
+    diag::Komunikat("%s%s%s%d%s%d%s", "###DRIVER: ", nazwa,
+                    ", PID=", static_cast<int32_t>(pf::CurrentProcessId()), " pominal ",
+                    static_cast<int32_t>(std::min<uint64_t>(nowe, 0x7FFFFFFF)),
+                    " najstarszych komunikatow, kolejka pelna ###\n");
 }
 
 void Raport(char litera, uint32_t wartosc, const char* zdarzenie) {
@@ -99,8 +130,10 @@ bool ObsluzRozkaz(char rozkaz) {
                " wykonal rozkaz OUTLINES Serwera ###\n");
         return true;
     case 'r':
-        if (gZawieszony.load()) OtwarciePortu();
-        gZawieszony = false;
+        // Cleared first: the port's open may itself run a request exchange
+        // (the channel switch of multiplexer mode 3), which must find the
+        // driver running.
+        if (gZawieszony.exchange(false)) OtwarciePortu();
         Raport('R', 0, " wykonal rozkaz RESUME Serwera ###\n");
         return true;
     case 's':
@@ -132,10 +165,7 @@ void UstawIdSterownikaZastepczy(uint32_t id) {
     PowiadomBibliotekePortu();
 }
 
-uint32_t IdSterownika() {
-    const uint32_t id = gIdZastepczy.load();
-    return id != 0 ? id : pf::CurrentProcessId();
-}
+uint32_t IdSterownika() { return IdWUzyciu(); }
 
 void UstawOkresCOUNTER(uint32_t okres) { gOkresCounter = Ogranicz(okres); }
 void UstawOkresLINES(uint32_t okres) {
@@ -177,7 +207,7 @@ void UstawieniaDomyslneKanalu() {
 }
 
 bool KomunikatDoSerwera(char litera, uint32_t wartosc) {
-    return Wyslij(IdSterownika(), litera, wartosc);
+    return Wyslij(IdSterownika(), litera, wartosc, false);
 }
 
 char RozkazSerwera(uint32_t* wartosc) {
@@ -187,14 +217,17 @@ char RozkazSerwera(uint32_t* wartosc) {
     if (u == nullptr) return 0;
     const uint32_t id = IdSterownika();
     pf::BusMessage m;
+    char rozkaz = 0;
     while (u->Take(numer, &m)) {
         const char litera = static_cast<char>(m.lParam & 0xFF);
         if (m.wParam == id && litera >= 'a' && litera <= 'z') {
             if (wartosc != nullptr) *wartosc = m.lParam >> 8;
-            return litera;
+            rozkaz = litera;
+            break;
         }
     }
-    return 0;
+    ZgloszeniePominietych(*u);
+    return rozkaz;
 }
 
 bool CzekanieNaKomunikat() {
@@ -212,6 +245,16 @@ bool OgloszenieDostepnosci() {
 
 bool ObslugaRozkazowSerwera() {
     if (gNumer.load() == 0) return true;
+    // A request exchange made while a command is being served (the channel
+    // switch of RESUME's port open) is part of that command: serving the
+    // channel again there would take the next command in the middle of this
+    // one, or wait inside RESUME for another RESUME.
+    thread_local bool tObsluga = false;
+    if (tObsluga) return true;
+    struct Znacznik {
+        Znacznik() { tObsluga = true; }
+        ~Znacznik() { tObsluga = false; }
+    } znacznik;
     for (;;) {
         const char rozkaz = RozkazSerwera(nullptr);
         if (rozkaz != 0 && !ObsluzRozkaz(rozkaz)) return false;
@@ -229,7 +272,7 @@ void RaportPoRozkazie(uint32_t licznikRozkazow) {
 }
 
 bool KomunikatSerwera(uint32_t idSterownika, char litera, uint32_t wartosc) {
-    return Wyslij(idSterownika, litera, wartosc);
+    return Wyslij(idSterownika, litera, wartosc, true);
 }
 
 char OdbiorKomunikatu(uint32_t* idSterownika, uint32_t* wartosc, uint32_t czekajMs) {
@@ -240,15 +283,18 @@ char OdbiorKomunikatu(uint32_t* idSterownika, uint32_t* wartosc, uint32_t czekaj
     using Zegar = std::chrono::steady_clock;
     const bool bezKonca = czekajMs == 0xFFFFFFFFu;
     const auto koniec = Zegar::now() + std::chrono::milliseconds(bezKonca ? 0 : czekajMs);
-    for (;;) {
+    for (bool ostatni = false;;) {
         pf::BusMessage m;
         while (u->Take(numer, &m)) {
             const char litera = static_cast<char>(m.lParam & 0xFF);
             if (litera < 'A' || litera > 'Z') continue;
             if (idSterownika != nullptr) *idSterownika = m.wParam;
             if (wartosc != nullptr) *wartosc = m.lParam >> 8;
+            ZgloszeniePominietych(*u);
             return litera;
         }
+        ZgloszeniePominietych(*u);
+        if (ostatni) return 0;
         uint32_t zostalo = 0xFFFFFFFFu;
         if (!bezKonca) {
             const auto teraz = Zegar::now();
@@ -256,7 +302,10 @@ char OdbiorKomunikatu(uint32_t* idSterownika, uint32_t* wartosc, uint32_t czekaj
             zostalo = static_cast<uint32_t>(
                 std::chrono::ceil<std::chrono::milliseconds>(koniec - teraz).count());
         }
-        if (!u->Wait(zostalo) && bezKonca) return 0;
+        // A wait that ends without news (its time is up, or the queue cannot
+        // be waited on) gets one more look, then the fetch ends: looping on a
+        // wait that fails at once would spin until the deadline.
+        ostatni = !u->Wait(zostalo);
     }
 }
 
@@ -277,6 +326,19 @@ uint8_t vorin_server_post(uint32_t driverId, char letter, uint32_t value) {
 }
 char vorin_server_fetch(uint32_t* driverId, uint32_t* value, uint32_t waitMs) {
     return lk::OdbiorKomunikatu(driverId, value, waitMs);
+}
+uint8_t vorin_channel_usable(char* why) {
+    std::string dlaczego;
+    const bool mozna = vorin::platform::BusUsable(&dlaczego);
+    if (why != nullptr) {
+        const std::size_t n = std::min<std::size_t>(dlaczego.size(), 255);
+        dlaczego.copy(why, n);
+        why[n] = '\0';
+    }
+    return mozna ? 1 : 0;
+}
+uint8_t vorin_channel_has_process(uint32_t pid) {
+    return vorin::platform::BusHasProcess(pid) ? 1 : 0;
 }
 
 }  // extern "C"

@@ -18,9 +18,11 @@ enum : int32_t {
     kErrGenFailure = 31,         // ERROR_GEN_FAILURE
     kErrSharingViolation = 32,   // ERROR_SHARING_VIOLATION
     kErrNotSupported = 50,       // ERROR_NOT_SUPPORTED
+    kErrNetnameDeleted = 64,     // ERROR_NETNAME_DELETED: a network port's connection is gone
     kErrInvalidParameter = 87,   // ERROR_INVALID_PARAMETER
     kErrOperationAborted = 995,  // ERROR_OPERATION_ABORTED
     kErrIoPending = 997,         // ERROR_IO_PENDING
+    kErrConnectRefused = 1225,   // ERROR_CONNECTION_REFUSED: a network port did not connect
     kErrTimeout = 1460,          // ERROR_TIMEOUT
 };
 

@@ -1,16 +1,20 @@
-// A manual-reset event on an eventfd: the counter is non-zero exactly while
-// the event is signalled. Set writes 1 (the counter only grows), Reset reads
-// the counter back to 0, and a wait is a poll() for readability, which does
-// not consume anything: the manual-reset behaviour comes for free.
+// The POSIX parts of an Event: a sleeping WaitAny waits on a futex, and an
+// event made for devices keeps an eventfd whose counter is non-zero exactly
+// while the event is signalled (Set writes 1, Reset reads the counter back to
+// 0), so a device's poll() can wait on it together with the tty.
 #include "platform/event.h"
+#include "platform/event_internal.h"
 #include "platform/event_posix.h"
 
+#include <linux/futex.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <vector>
 
 #include "platform/posix_errno.h"
 
@@ -18,10 +22,12 @@ namespace vorin::platform {
 
 namespace {
 
-class PosixEvent final : public Event {
+class EventfdMirror final : public detail::KernelMirror {
 public:
-    explicit PosixEvent(int fd) : fd_(fd) {}
-    ~PosixEvent() override { ::close(fd_); }
+    explicit EventfdMirror(int fd) : fd_(fd) {}
+    ~EventfdMirror() override { ::close(fd_); }
+    EventfdMirror(const EventfdMirror&) = delete;
+    EventfdMirror& operator=(const EventfdMirror&) = delete;
 
     bool Set() override {
         uint64_t one = 1;
@@ -36,7 +42,7 @@ public:
         FailWithErrno();
         return false;
     }
-    bool IsSet() const override {
+    bool Signalled() const override {
         pollfd p{fd_, POLLIN, 0};
         return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
     }
@@ -46,18 +52,60 @@ private:
     int fd_;
 };
 
+long Futex(std::atomic<uint32_t>* word, int op, uint32_t value, const timespec* timeout) {
+    static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+    return ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op, value, timeout, nullptr, 0);
+}
+
 }  // namespace
 
-std::unique_ptr<Event> Event::Create(bool signalled) {
+namespace detail {
+
+std::unique_ptr<KernelMirror> KernelMirror::Create(bool signalled) {
     int fd = ::eventfd(signalled ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0) {
         FailWithErrno();
         return nullptr;
     }
-    return std::make_unique<PosixEvent>(fd);
+    return std::make_unique<EventfdMirror>(fd);
 }
 
-int EventFd(const Event& event) { return static_cast<const PosixEvent&>(event).Fd(); }
+Parker::Parker() = default;
+Parker::~Parker() = default;
+
+bool Parker::Sleep(uint32_t timeoutMs) {
+    if (woken_.load() != 0) return true;
+    timespec ts{};
+    const timespec* limit = nullptr;
+    if (timeoutMs != kInfinite) {
+        ts.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+        ts.tv_nsec = static_cast<long>(timeoutMs % 1000) * 1000000;
+        limit = &ts;
+    }
+    // Ends at once when Wake came first (the word is no longer 0); EINTR and
+    // early ends are the caller's to look again.
+    Futex(&woken_, FUTEX_WAIT_PRIVATE, 0, limit);
+    return woken_.load() != 0;
+}
+
+void* Parker::Mark() {
+    woken_.store(1);
+    return &woken_;
+}
+
+// A futex wake on memory that is no longer the parker's is harmless: at
+// worst another futex there sees an early wake, which every futex user
+// expects.
+void Parker::Notify(void* token) {
+    Futex(static_cast<std::atomic<uint32_t>*>(token), FUTEX_WAKE_PRIVATE, 1, nullptr);
+}
+
+}  // namespace detail
+
+int EventFd(const Event& event) {
+    const auto* mirror = static_cast<const EventfdMirror*>(event.Mirror());
+    return mirror != nullptr ? mirror->Fd() : -1;
+}
 
 int PollTimeout(std::chrono::steady_clock::time_point deadline, bool infinite) {
     if (infinite) return -1;
@@ -66,40 +114,6 @@ int PollTimeout(std::chrono::steady_clock::time_point deadline, bool infinite) {
     if (left.count() <= 0) return 0;
     // Round up so that a wait never ends a hair before its deadline.
     return static_cast<int>(std::min<long long>(left.count() + 1, 1 << 30));
-}
-
-int WaitAny(Event* const* events, std::size_t count, uint32_t timeoutMs) {
-    if (count == 0 || !events) {
-        SetLastError(kErrInvalidParameter);
-        return kWaitFailed;
-    }
-    std::vector<pollfd> fds(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!events[i]) {
-            SetLastError(kErrInvalidHandle);
-            return kWaitFailed;
-        }
-        fds[i] = pollfd{EventFd(*events[i]), POLLIN, 0};
-    }
-    const bool infinite = timeoutMs == kInfinite;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs);
-    for (;;) {
-        int n = ::poll(fds.data(), fds.size(), PollTimeout(deadline, infinite));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            FailWithErrno();
-            return kWaitFailed;
-        }
-        if (n == 0) return kWaitTimeout;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (fds[i].revents & (POLLERR | POLLNVAL)) {
-                SetLastError(kErrInvalidHandle);
-                return kWaitFailed;
-            }
-            if (fds[i].revents & POLLIN) return static_cast<int>(i);
-        }
-    }
 }
 
 }  // namespace vorin::platform

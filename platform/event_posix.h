@@ -6,6 +6,8 @@ namespace vorin::platform {
 
 class Event;
 
+// -1 for an event made for threads only (EventUse::Threads): a device must
+// be given events made for devices.
 int EventFd(const Event& event);
 
 // Milliseconds for poll() until `deadline` (-1 when infinite), rounded up.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "platform/thread.h"
@@ -98,6 +99,48 @@ TEST(Event, SetFromAnotherThreadWakesTheWait) {
     Event* list[] = {done.get(), &thread->Finished()};
     EXPECT_EQ(WaitAny(list, 1, 10000), 0);
     thread->Join();
+}
+
+// The caller/worker meeting of the byte mailbox, many times over: a request
+// event and a ready event, each side waiting on its own together with a stop
+// event that is never set. A wake lost between a waiter's last look and its
+// sleep shows as a wait that runs into its bound. With no spin every meeting
+// goes through the sleep; with the spin most end before it.
+TEST(Event, PingPongLosesNoWake) {
+    const uint32_t spin = SpinMicros();
+    for (uint32_t micros : {0u, spin}) {
+        SetSpinMicros(micros);
+        auto request = Event::Create(false, EventUse::Threads);
+        auto ready = Event::Create(true, EventUse::Threads);
+        auto stop = Event::Create(false);
+        ASSERT_TRUE(request && ready && stop);
+        constexpr int kRounds = 20000;
+        std::atomic<int> served{0};
+        auto worker = Thread::Start(
+            [&] {
+                Event* waits[] = {stop.get(), request.get()};
+                while (WaitAny(waits, 2, 10000) == 1) {
+                    request->Reset();
+                    served.fetch_add(1);
+                    ready->Set();
+                }
+            },
+            ThreadPriority::Normal);
+        ASSERT_NE(worker, nullptr);
+        Event* waits[] = {stop.get(), ready.get()};
+        int round = 0;
+        for (; round < kRounds; ++round) {
+            if (WaitAny(waits, 2, 10000) != 1) break;
+            ready->Reset();
+            request->Set();
+        }
+        EXPECT_EQ(round, kRounds) << "spin " << micros << " us: a wake was lost";
+        EXPECT_EQ(WaitAny(waits, 2, 10000), 1);
+        stop->Set();
+        worker->Join();
+        EXPECT_EQ(served.load(), kRounds);
+    }
+    SetSpinMicros(spin);
 }
 
 }  // namespace

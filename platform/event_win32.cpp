@@ -1,4 +1,10 @@
+// The Windows parts of an Event: a sleeping WaitAny sleeps on a condition
+// variable with a slim lock (both served inside the process, also by Wine,
+// where every kernel event call is a round trip to the server), and an event
+// made for devices keeps a manual-reset kernel event for WaitCommEvent's and
+// the OVERLAPPED transfers' WaitForMultipleObjects.
 #include "platform/event.h"
+#include "platform/event_internal.h"
 
 #include <windows.h>
 
@@ -8,74 +14,83 @@ namespace vorin::platform {
 
 namespace {
 
-class Win32Event final : public Event {
+class HandleMirror final : public detail::KernelMirror {
 public:
-    explicit Win32Event(HANDLE handle) : handle_(handle) {}
-    ~Win32Event() override { ::CloseHandle(handle_); }
-    Win32Event(const Win32Event&) = delete;
-    Win32Event& operator=(const Win32Event&) = delete;
+    explicit HandleMirror(HANDLE handle) : handle_(handle) {}
+    ~HandleMirror() override { ::CloseHandle(handle_); }
+    HandleMirror(const HandleMirror&) = delete;
+    HandleMirror& operator=(const HandleMirror&) = delete;
 
     bool Set() override { return ::SetEvent(handle_) != FALSE; }
     bool Reset() override { return ::ResetEvent(handle_) != FALSE; }
-    bool IsSet() const override { return ::WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
-
+    bool Signalled() const override { return ::WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
     HANDLE Handle() const { return handle_; }
 
 private:
     HANDLE handle_;
 };
 
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+
 }  // namespace
 
 namespace win32 {
-// The serial device and the threads wait on events together with their own
-// handles; they reach the handle through this (declared where it is used).
+// The serial device waits on events together with its own handles; it reaches
+// the handle through this (declared where it is used). Null for an event made
+// for threads only.
 HANDLE EventHandle(const Event& event) {
-    const auto* own = dynamic_cast<const Win32Event*>(&event);
-    return own != nullptr ? own->Handle() : nullptr;
+    const auto* mirror = static_cast<const HandleMirror*>(event.Mirror());
+    return mirror != nullptr ? mirror->Handle() : nullptr;
 }
 
 // An event over another waitable handle (a thread's), which it then owns:
 // signalled when that object is. Only waited for, never set.
 std::unique_ptr<Event> EventOverHandle(HANDLE handle) {
-    return std::make_unique<Win32Event>(handle);
+    return Event::Watching(std::make_unique<HandleMirror>(handle));
 }
 }  // namespace win32
 
-std::unique_ptr<Event> Event::Create(bool signalled) {
+namespace detail {
+
+std::unique_ptr<KernelMirror> KernelMirror::Create(bool signalled) {
     HANDLE handle = ::CreateEventA(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr);
     if (handle == nullptr) {
         return nullptr;
     }
-    return std::make_unique<Win32Event>(handle);
+    return std::make_unique<HandleMirror>(handle);
 }
 
-int WaitAny(Event* const* events, std::size_t count, uint32_t timeoutMs) {
-    if (events == nullptr || count == 0 || count > MAXIMUM_WAIT_OBJECTS) {
-        platform::SetLastError(kErrInvalidParameter);
-        return kWaitFailed;
+// lock_ and condition_ start as null pointers: SRWLOCK_INIT and
+// CONDITION_VARIABLE_INIT; neither needs destroying.
+Parker::Parker() = default;
+Parker::~Parker() = default;
+
+bool Parker::Sleep(uint32_t timeoutMs) {
+    auto* lock = reinterpret_cast<PSRWLOCK>(&lock_);
+    auto* condition = reinterpret_cast<PCONDITION_VARIABLE>(&condition_);
+    ::AcquireSRWLockExclusive(lock);
+    // One sleep only: an early end is the caller's to look again.
+    if (woken_.load() == 0) {
+        ::SleepConditionVariableSRW(condition, lock, timeoutMs, 0);
     }
-    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
-    for (std::size_t i = 0; i < count; ++i) {
-        handles[i] = events[i] != nullptr ? win32::EventHandle(*events[i]) : nullptr;
-        if (handles[i] == nullptr) {
-            platform::SetLastError(kErrInvalidHandle);
-            return kWaitFailed;
-        }
-    }
-    const DWORD r = ::WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE, timeoutMs);
-    if (r < WAIT_OBJECT_0 + count) {
-        return static_cast<int>(r - WAIT_OBJECT_0);
-    }
-    if (r == WAIT_TIMEOUT) {
-        return kWaitTimeout;
-    }
-    if (r != WAIT_FAILED) {
-        // An abandoned mutex or anything else that is not an event: not a
-        // result this interface knows, so it is a failed wait.
-        platform::SetLastError(kErrInvalidHandle);
-    }
-    return kWaitFailed;
+    const bool woken = woken_.load() != 0;
+    ::ReleaseSRWLockExclusive(lock);
+    return woken;
 }
+
+// A condition variable must be woken while it exists: all of it happens in
+// Mark, under the event's list lock.
+void* Parker::Mark() {
+    auto* lock = reinterpret_cast<PSRWLOCK>(&lock_);
+    ::AcquireSRWLockExclusive(lock);
+    woken_.store(1);
+    ::ReleaseSRWLockExclusive(lock);
+    ::WakeConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&condition_));
+    return nullptr;
+}
+
+void Parker::Notify(void*) {}
+
+}  // namespace detail
 
 }  // namespace vorin::platform

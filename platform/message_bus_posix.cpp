@@ -11,18 +11,24 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "platform/bus_queue.h"
 #include "platform/message_bus.h"
 
 namespace vorin::platform {
 namespace {
 
-// Messages that wait for a Take beyond this many are dropped, oldest first:
-// a participant that never reads must not grow without bound.
+// Messages that wait for a Take beyond this many give way, oldest first (see
+// BusQueue): a participant that never reads must not grow without bound.
 constexpr std::size_t kQueueLimit = 4096;
 
 // VORIN_BUS_DIR lets a test run on a bus of its own.
@@ -34,13 +40,38 @@ std::string BusDirectory() {
     return "/tmp/vorin-bus-" + std::to_string(getuid());
 }
 
-// Creates the directory when missing; refuses one that another user could
-// write to or that is not a directory of ours (a planted link in /tmp).
-bool EnsureDirectory(const std::string& dir) {
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+// Empty when the directory is ours alone, else why not. Another user who can
+// write there could read our commands or plant names that lead elsewhere, so
+// senders refuse it as well as receivers. With `create` a missing one is made.
+std::string RefusalOf(const std::string& dir, bool create, bool* missing = nullptr) {
+    if (create && mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return "the bus folder " + dir + " cannot be made: " + std::strerror(errno);
     struct stat st {};
-    if (lstat(dir.c_str(), &st) != 0) return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0;
+    if (lstat(dir.c_str(), &st) != 0) {
+        if (missing != nullptr && errno == ENOENT) *missing = true;
+        return "the bus folder " + dir + " cannot be read: " + std::strerror(errno);
+    }
+    if (S_ISLNK(st.st_mode)) return "the bus folder " + dir + " is a symbolic link";
+    if (!S_ISDIR(st.st_mode)) return "the bus folder " + dir + " is not a folder";
+    if (st.st_uid != getuid())
+        return "the bus folder " + dir + " belongs to another user (uid " +
+               std::to_string(st.st_uid) + ")";
+    if ((st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return "the bus folder " + dir + " is open to other users (mode " + mode +
+               "; it must be 0700)";
+    }
+    return {};
+}
+
+// Only a socket of ours, looked at without following a link: a name planted
+// there must not carry a message anywhere else. (The folder is ours alone, so
+// nobody else can swap the name between this check and the send.)
+bool OurSocket(int dirFd, const char* name) {
+    struct stat st {};
+    return fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISSOCK(st.st_mode) &&
+           st.st_uid == getuid();
 }
 
 bool MakeAddress(const std::string& path, sockaddr_un* addr) {
@@ -77,73 +108,127 @@ std::atomic<unsigned> gParticipants{0};
 
 class PosixParticipant final : public BusParticipant {
 public:
-    PosixParticipant(int sock, int wake, std::string path)
-        : sock_(sock), wake_(wake), path_(std::move(path)) {}
+    PosixParticipant(int sock, int stop, std::string path, BusKeep keep)
+        : sock_(sock), stop_(stop), path_(std::move(path)), queue_(keep, kQueueLimit) {
+        drain_ = std::thread([this] { DrainLoop(); });
+    }
     ~PosixParticipant() override {
+        uint64_t one = 1;
+        (void)!write(stop_, &one, sizeof one);
+        drain_.join();
         unlink(path_.c_str());
         close(sock_);
-        close(wake_);
+        close(stop_);
     }
 
     bool Take(uint32_t number, BusMessage* out) override {
-        Drain();
-        for (auto it = queue_.begin(); it != queue_.end(); ++it) {
-            if (it->number != number) continue;
-            if (out != nullptr) *out = *it;
-            queue_.erase(it);
-            return true;
-        }
-        return false;
+        return queue_.Take(number, out, [this] { Drain(); });
     }
-
-    bool Wait(uint32_t timeoutMs) override {
-        pollfd fds[2] = {{sock_, POLLIN, 0}, {wake_, POLLIN, 0}};
-        int timeout = timeoutMs == 0xFFFFFFFFu
-                          ? -1
-                          : static_cast<int>(timeoutMs > 0x7FFFFFFF ? 0x7FFFFFFF : timeoutMs);
-        int n;
-        do {
-            n = poll(fds, 2, timeout);
-        } while (n < 0 && errno == EINTR);
-        if (n <= 0) return false;
-        if (fds[1].revents & POLLIN) {
-            uint64_t count = 0;
-            (void)!read(wake_, &count, sizeof count);
-        }
-        return true;
-    }
-
-    void Wake() override {
-        uint64_t one = 1;
-        (void)!write(wake_, &one, sizeof one);
-    }
+    bool Wait(uint32_t timeoutMs) override { return queue_.Wait(timeoutMs); }
+    void Wake() override { queue_.Wake(); }
+    uint64_t Dropped() const override { return queue_.Dropped(); }
 
 private:
     void Drain() {
-        uint32_t raw[3];
+        queue_.Fill([this](BusMessage* m) {
+            uint32_t raw[3];
+            for (;;) {
+                ssize_t n = recv(sock_, raw, sizeof raw, MSG_DONTWAIT);
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) return false;
+                if (n != static_cast<ssize_t>(sizeof raw)) continue;  // not one of ours
+                *m = BusMessage{raw[0], raw[1], raw[2]};
+                return true;
+            }
+        });
+    }
+
+    void DrainLoop() {
         for (;;) {
-            ssize_t n = recv(sock_, raw, sizeof raw, MSG_DONTWAIT);
+            pollfd fds[2] = {{sock_, POLLIN, 0}, {stop_, POLLIN, 0}};
+            const int n = poll(fds, 2, -1);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) break;
-            if (n != static_cast<ssize_t>(sizeof raw)) continue;  // not one of ours
-            if (queue_.size() >= kQueueLimit) queue_.pop_front();
-            queue_.push_back(BusMessage{raw[0], raw[1], raw[2]});
+            if (n < 0 || (fds[1].revents & POLLIN) != 0) break;
+            if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) break;
+            Drain();
         }
+        queue_.Close();
     }
 
     int sock_;
-    int wake_;
+    int stop_;
     std::string path_;
-    std::deque<BusMessage> queue_;
+    BusQueue queue_;
+    std::thread drain_;
 };
+
+// Sockets that stayed full for a whole wait: reports pass them by until they
+// take a message again.
+std::mutex gStuckLock;
+std::set<std::string> gStuck;
+
+bool Stuck(const std::string& path) {
+    std::lock_guard<std::mutex> lock(gStuckLock);
+    return gStuck.count(path) != 0;
+}
+void MarkStuck(const std::string& path, bool stuck) {
+    std::lock_guard<std::mutex> lock(gStuckLock);
+    if (stuck)
+        gStuck.insert(path);
+    else
+        gStuck.erase(path);
+}
+
+// The sends that met a full socket, each on a socket connected to it so that
+// poll() tells when that receiver has room; bounded by kBusFullWaitMs.
+void SendWhenRoom(const std::vector<std::string>& paths, const uint32_t (&raw)[3]) {
+    std::vector<pollfd> fds;
+    std::vector<std::string> names;
+    for (const std::string& path : paths) {
+        sockaddr_un addr{};
+        if (!MakeAddress(path, &addr)) continue;
+        const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) continue;
+        if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            close(fd);
+            continue;
+        }
+        fds.push_back({fd, POLLOUT, 0});
+        names.push_back(path);
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusFullWaitMs);
+    std::size_t left = fds.size();
+    while (left > 0) {
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0) continue;
+            const ssize_t n = send(fds[i].fd, raw, sizeof raw, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+            MarkStuck(names[i], false);
+            close(fds[i].fd);
+            fds[i].fd = -1;  // sent, or gone: either way done
+            --left;
+        }
+        if (left == 0) break;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) break;
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(end - now).count();
+        for (pollfd& p : fds) p.revents = 0;
+        (void)poll(fds.data(), fds.size(), static_cast<int>(ms));
+    }
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (fds[i].fd < 0) continue;
+        MarkStuck(names[i], true);
+        close(fds[i].fd);
+    }
+}
 
 }  // namespace
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 
-std::unique_ptr<BusParticipant> BusParticipant::Open() {
+std::unique_ptr<BusParticipant> BusParticipant::Open(BusKeep keep) {
     const std::string dir = BusDirectory();
-    if (!EnsureDirectory(dir)) return nullptr;
+    if (!RefusalOf(dir, true).empty()) return nullptr;
     int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (sock < 0) return nullptr;
     // A name in use may belong to this process (each shared library has its
@@ -170,25 +255,28 @@ std::unique_ptr<BusParticipant> BusParticipant::Open() {
             return nullptr;
         }
     }
-    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) {
+    int stop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stop < 0) {
         unlink(path.c_str());
         close(sock);
         return nullptr;
     }
-    return std::make_unique<PosixParticipant>(sock, wake, std::move(path));
+    return std::make_unique<PosixParticipant>(sock, stop, std::move(path), keep);
 }
 
-bool BusBroadcast(const BusMessage& message) {
+bool BusBroadcast(const BusMessage& message, bool urgent) {
     const std::string dir = BusDirectory();
     const int sender = SenderSocket();
     if (sender < 0) return false;
+    bool missing = false;
+    if (!RefusalOf(dir, false, &missing).empty()) return missing;  // missing: nobody joined yet
     DIR* d = opendir(dir.c_str());
-    if (d == nullptr) return errno == ENOENT;  // nobody has joined yet
+    if (d == nullptr) return errno == ENOENT;
     const uint32_t raw[3] = {message.number, message.wParam, message.lParam};
+    std::vector<std::string> full;
     while (dirent* e = readdir(d)) {
         const pid_t owner = OwnerOf(e->d_name);
-        if (owner == 0) continue;
+        if (owner == 0 || !OurSocket(dirfd(d), e->d_name)) continue;
         const std::string path = dir + "/" + e->d_name;
         sockaddr_un addr{};
         if (!MakeAddress(path, &addr)) continue;
@@ -197,12 +285,44 @@ bool BusBroadcast(const BusMessage& message) {
             n = sendto(sender, raw, sizeof raw, MSG_DONTWAIT | MSG_NOSIGNAL,
                        reinterpret_cast<sockaddr*>(&addr), sizeof addr);
         } while (n < 0 && errno == EINTR);
+        if (n >= 0) {
+            if (!urgent) MarkStuck(path, false);
+            continue;
+        }
+        if (errno == EAGAIN) {
+            if (urgent || !Stuck(path)) full.push_back(path);
+            continue;
+        }
         // Nobody bound there any more, or its process has ended: stale.
-        if (n < 0 && (errno == ECONNREFUSED || (kill(owner, 0) != 0 && errno == ESRCH)))
-            unlink(path.c_str());
+        if (errno == ECONNREFUSED || (kill(owner, 0) != 0 && errno == ESRCH)) unlink(path.c_str());
     }
     closedir(d);
+    if (!full.empty()) SendWhenRoom(full, raw);
     return true;
+}
+
+bool BusUsable(std::string* why) {
+    std::string refusal = RefusalOf(BusDirectory(), true);
+    if (refusal.empty() && SenderSocket() < 0)
+        refusal = std::string("no socket can be made: ") + std::strerror(errno);
+    if (why != nullptr) *why = refusal;
+    return refusal.empty();
+}
+
+bool BusHasProcess(uint32_t pid) {
+    const std::string dir = BusDirectory();
+    if (pid == 0 || !RefusalOf(dir, false).empty()) return false;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return false;
+    bool found = false;
+    while (dirent* e = readdir(d)) {
+        if (static_cast<uint32_t>(OwnerOf(e->d_name)) != pid || !OurSocket(dirfd(d), e->d_name))
+            continue;
+        found = kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+        break;
+    }
+    closedir(d);
+    return found;
 }
 
 }  // namespace vorin::platform

@@ -1,4 +1,5 @@
 #include "platform/portmap.h"
+#include "platform/net_port.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 namespace vorin::platform {
 
 bool ComNumberForDevice(const std::string& device, int* number, std::string* error) {
+    if (LooksLikeNetworkPortUrl(device)) return ComNumberForNetworkUrl(device, number, error);
     if (device.empty() || device.find('\0') != std::string::npos) {
         if (error) *error = "empty device path";
         return false;

@@ -1,10 +1,12 @@
 #include "platform/portmap.h"
+#include "platform/net_port.h"
 
 #include <cctype>
 
 namespace vorin::platform {
 
 bool ComNumberForDevice(const std::string& device, int* number, std::string* error) {
+    if (LooksLikeNetworkPortUrl(device)) return ComNumberForNetworkUrl(device, number, error);
     std::string name = device;
     if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
     if (name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <set>
 
+#include "platform/net_port.h"
+
 namespace vorin::platform {
 
 namespace {
@@ -152,6 +154,7 @@ std::vector<SerialPortInfo> ListSerialPortsIn(const std::string& sysClassTty) {
         ports.push_back(port);
     }
 
+    AddNetworkPorts(ports);
     std::stable_sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
         if ((a.comNumber == 0) != (b.comNumber == 0)) return a.comNumber != 0;
         if (a.comNumber != b.comNumber) return a.comNumber < b.comNumber;

@@ -109,13 +109,21 @@ TEST(PortsPosix, SysfsTreeGivesRealPortsWithUsbFactsAndNumberSettings) {
     EXPECT_EQ(acm->numberSetting.substr(acm->numberSetting.find('=')), "=/dev/ttyACM0");
 
     // Mapped, the adapter is listed once, under its number, with its facts;
-    // a mapping to nothing is listed as such.
+    // a mapping to nothing is listed as such; a network port is one (no
+    // connect: listing never reaches out).
     setenv("VORIN_COM201", "/dev/ttyUSB0", 1);
     setenv("VORIN_COM202", "/nonexistent/vorin-port", 1);
+    setenv("VORIN_COM203", "rfc2217://192.0.2.1:4001", 1);
     const auto mapped = ListSerialPortsIn(sys.ClassTty());
     unsetenv("VORIN_COM201");
     unsetenv("VORIN_COM202");
-    ASSERT_EQ(mapped.size(), 4u);
+    unsetenv("VORIN_COM203");
+    ASSERT_EQ(mapped.size(), 5u);
+    const SerialPortInfo* network = Find(mapped, "rfc2217://192.0.2.1:4001");
+    ASSERT_NE(network, nullptr);
+    EXPECT_EQ(network->comNumber, 203);
+    EXPECT_TRUE(network->present);
+    EXPECT_EQ(network->description, "network port (RFC 2217)");
     const SerialPortInfo* com201 = Find(mapped, "/dev/ttyUSB0");
     ASSERT_NE(com201, nullptr);
     EXPECT_EQ(com201->comNumber, 201);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/net_port.h"
 #include "platform/ports.h"
 
 namespace vorin::platform {
@@ -154,6 +155,7 @@ std::vector<SerialPortInfo> FromNamesThatOpen() {
 std::vector<SerialPortInfo> ListSerialPorts() {
     std::vector<SerialPortInfo> ports = FromDeviceList();
     if (ports.empty()) ports = FromNamesThatOpen();
+    AddNetworkPorts(ports);
     std::sort(ports.begin(), ports.end(),
               [](const auto& a, const auto& b) { return a.comNumber < b.comNumber; });
     return ports;

@@ -45,6 +45,7 @@
 
 #include "platform/event.h"
 #include "platform/event_posix.h"
+#include "platform/net_port.h"
 #include "platform/posix_errno.h"
 
 namespace vorin::platform {
@@ -620,6 +621,7 @@ std::string SerialDevice::DeviceName(uint8_t port) {
 }
 
 std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
+    if (auto url = NetworkPortOf(port)) return OpenNetworkPort(*url, error);
     int fd = OpenExclusive(port, error);
     if (fd < 0) return nullptr;
     auto device = std::make_unique<PosixSerialDevice>(fd);
@@ -632,6 +634,7 @@ std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
 }
 
 bool SerialDevice::Present(uint8_t port) {
+    if (auto url = NetworkPortOf(port)) return NetworkPortPresent(*url);
     int32_t error = 0;
     int fd = OpenExclusive(port, error);
     if (fd < 0) return false;

@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "platform/errors.h"
 #include "platform/event.h"
+#include "platform/net_port.h"
 #include "platform/system.h"
 
 namespace vorin::platform {
@@ -49,10 +51,60 @@ private:
     HANDLE handle_;
 };
 
+// A completion event kept for one direction's transfers: a transfer a byte
+// would otherwise create and close one each time, two round trips to the
+// Wine server there. WriteFile and ReadFile reset it when they start.
+struct KeptEvent {
+    std::atomic<bool> busy{false};
+    HANDLE handle = nullptr;  // made by the first transfer that takes it
+};
+
+// The kept event while it is free, else an event of this transfer's own (two
+// transfers of one direction at once: the device allows it, the library does
+// not do it).
+class TransferEvent {
+public:
+    explicit TransferEvent(KeptEvent& kept) : kept_(kept) {
+        if (!kept_.busy.exchange(true)) {
+            taken_ = true;
+            if (kept_.handle == nullptr) {
+                kept_.handle = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            }
+            handle_ = kept_.handle;
+        } else {
+            handle_ = own_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        }
+    }
+    ~TransferEvent() {
+        if (own_ != nullptr) {
+            ::CloseHandle(own_);
+        }
+        if (taken_) {
+            kept_.busy.store(false);
+        }
+    }
+    TransferEvent(const TransferEvent&) = delete;
+    TransferEvent& operator=(const TransferEvent&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    KeptEvent& kept_;
+    bool taken_ = false;
+    HANDLE own_ = nullptr;
+    HANDLE handle_ = nullptr;
+};
+
 class Win32SerialDevice final : public SerialDevice {
 public:
     explicit Win32SerialDevice(HANDLE handle) : handle_(handle) {}
-    ~Win32SerialDevice() override { ::CloseHandle(handle_); }
+    ~Win32SerialDevice() override {
+        ::CloseHandle(handle_);
+        for (KeptEvent& kept : transferEvents_) {
+            if (kept.handle != nullptr) {
+                ::CloseHandle(kept.handle);
+            }
+        }
+    }
     Win32SerialDevice(const Win32SerialDevice&) = delete;
     Win32SerialDevice& operator=(const Win32SerialDevice&) = delete;
 
@@ -317,7 +369,7 @@ private:
             ::SetLastError(ERROR_INVALID_HANDLE);
             return {TransferOutcome::Failed, 0, ERROR_INVALID_HANDLE};
         }
-        OverlapEvent event;
+        TransferEvent event(transferEvents_[write ? 1 : 0]);
         if (event.get() == nullptr) {
             return {TransferOutcome::SetupFailed, 0, FailureCode()};
         }
@@ -426,6 +478,7 @@ private:
     std::mutex pendingMutex_;  // the transfers in flight, for Purge
     OVERLAPPED* pendingRead_ = nullptr;
     OVERLAPPED* pendingWrite_ = nullptr;
+    KeptEvent transferEvents_[2];  // read, write
 };
 
 std::string PortName(uint8_t port) { return "\\\\.\\COM" + std::to_string(port); }
@@ -433,6 +486,7 @@ std::string PortName(uint8_t port) { return "\\\\.\\COM" + std::to_string(port);
 }  // namespace
 
 std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
+    if (auto url = NetworkPortOf(port)) return OpenNetworkPort(*url, error);
     const std::string name = PortName(port);
     HANDLE handle =
         ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -446,6 +500,7 @@ std::unique_ptr<SerialDevice> SerialDevice::Open(uint8_t port, int32_t& error) {
 }
 
 bool SerialDevice::Present(uint8_t port) {
+    if (auto url = NetworkPortOf(port)) return NetworkPortPresent(*url);
     // The device-namespace name: the bare "COMn" form reaches only COM1..COM9.
     const std::string name = PortName(port);
     HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -457,7 +512,10 @@ bool SerialDevice::Present(uint8_t port) {
     return true;
 }
 
-std::string SerialDevice::DeviceName(uint8_t port) { return PortName(port); }
+std::string SerialDevice::DeviceName(uint8_t port) {
+    if (NetworkPortOf(port)) return std::getenv(("VORIN_COM" + std::to_string(port)).c_str());
+    return PortName(port);
+}
 
 void SleepMs(uint32_t milliseconds) { ::Sleep(milliseconds); }
 

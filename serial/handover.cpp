@@ -5,7 +5,8 @@
 namespace vorin::serial {
 
 HandOver::HandOver()
-    : pending_(platform::Event::Create(false)), done_(platform::Event::Create(false)) {}
+    : pending_(platform::Event::Create(false, platform::EventUse::Threads)),
+      done_(platform::Event::Create(false, platform::EventUse::Threads)) {}
 
 bool HandOver::Post(std::function<void()> call, platform::Event& stop) {
     {

@@ -45,6 +45,8 @@ int32_t TComm::OpenDevice() {
         case platform::kErrFileNotFound: StoreError(text::kDeviceNotFound, error); break;
         case platform::kErrAccessDenied: StoreError(text::kAccessDenied, error); break;
         case platform::kErrInvalidHandle: StoreError(text::kInvalidHandle, error); break;
+        case platform::kErrConnectRefused: StoreError(text::kNetConnect, error); break;
+        case platform::kErrNetnameDeleted: StoreError(text::kNetDropped, error); break;
         default: StoreError(text::kBadDevice, error); break;
         }
         return error;
@@ -302,6 +304,7 @@ uint32_t TComm::WriteBlock(const uint8_t* data) {
     case TransferOutcome::SetupFailed: StoreError(text::kCreateEvent, r.error); break;
     case TransferOutcome::Failed: StoreError(text::kWriteToPortBad, r.error); break;
     }
+    if (r.error == platform::kErrNetnameDeleted) StoreError(text::kNetDropped, r.error);
     mb.timeout.store(written == 0 ? 1 : 0);
     return written;
 }
@@ -333,6 +336,7 @@ uint32_t TComm::ReadBlock(uint8_t* buffer, uint32_t count) {
     case TransferOutcome::SetupFailed: StoreError(text::kCreateEventRead, r.error); break;
     case TransferOutcome::Failed: StoreError(text::kReadBad, r.error); break;
     }
+    if (r.error == platform::kErrNetnameDeleted) StoreError(text::kNetDropped, r.error);
     // Only whole transfers count: a short read leaves the caller's byte alone.
     if (got < count) got = 0;
     mb.timeout.store(got == 0 ? 1 : 0);

@@ -35,6 +35,9 @@ VORIN_TEXT(kReadBad, "Niepoprawny odczyt.");
 VORIN_TEXT(kReadTimeout, "Timeout odczytu.");
 VORIN_TEXT(kReadCancelled, "Odczyt przerwany.");
 VORIN_TEXT(kReadAborted, "Odczyt przerwany");
+// A COM port on the network (VORIN_COM<n>=rfc2217://... or tcp://...).
+VORIN_TEXT(kNetConnect, "Nie można połączyć się z portem sieciowym.");
+VORIN_TEXT(kNetDropped, "Połączenie z portem sieciowym zostało zerwane.");
 // Line errors.
 VORIN_TEXT(kCeBreak, "Urządzenie wykryło stan BREAK (CE_BREAK).");
 VORIN_TEXT(kCeFrame, "Urządzenie wykryło błąd ramki (CE_FRAME).");

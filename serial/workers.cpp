@@ -119,9 +119,13 @@ TZapisOdczytThread::TZapisOdczytThread(TComm& owner) : owner_(owner) {
     thread_ = platform::Thread::Start(
         [this, promise] {
             StartedEvents ev;
-            ev.ready = Event::Create(true);
-            if (ev.ready) ev.writeRequest = Event::Create(false);
-            if (ev.writeRequest) ev.readRequest = Event::Create(false);
+            // Only threads wait on the mailbox events: no kernel objects, so
+            // a byte's hand-over costs no system call while both sides are
+            // awake.
+            constexpr auto kThreads = platform::EventUse::Threads;
+            ev.ready = Event::Create(true, kThreads);
+            if (ev.ready) ev.writeRequest = Event::Create(false, kThreads);
+            if (ev.writeRequest) ev.readRequest = Event::Create(false, kThreads);
             if (!ev.readRequest) {
                 StoreError(text::kCreateEvent, platform::LastError());
                 promise->set_value(StartedEvents{});

@@ -166,8 +166,9 @@ void Multiplexer::OnFrame(int64_t nowMs, std::vector<uint8_t>& out) {
         Log(text);
         if (*faults_.control == kControlPiece) {
             // The whole answer in a first piece; the second one is empty.
+            // For this answer only: a --mux-split of its own keeps its point.
             ++faults_.splitTimes;
-            faults_.splitAt = 255;
+            wholeFirstPiece_ = true;
         } else {
             Answer(*faults_.control, {}, out);
             return;
@@ -227,7 +228,9 @@ void Multiplexer::PrinterRequest(const std::vector<uint8_t>& frame, int64_t nowM
     if (faults_.splitTimes > 0) {
         --faults_.splitTimes;
         ++stats_.injected;
-        size_t at = faults_.splitAt.value_or((payload.size() + 1) / 2);
+        size_t at =
+            wholeFirstPiece_ ? payload.size() : faults_.splitAt.value_or((payload.size() + 1) / 2);
+        wholeFirstPiece_ = false;
         if (at > payload.size()) at = payload.size();
         secondPiece_.assign(payload.begin() + static_cast<long>(at), payload.end());
         secondPiecePending_ = true;

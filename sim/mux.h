@@ -85,6 +85,7 @@ private:
     std::vector<uint8_t> lastAnswer_;  // as sent, for service 6
     std::vector<uint8_t> secondPiece_;
     bool secondPiecePending_ = false;
+    bool wholeFirstPiece_ = false;  // control code 8 injected for this request
 };
 
 // Encodes logical bytes into an answer frame ("BRAXO", groups of 7, length

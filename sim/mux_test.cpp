@@ -42,7 +42,7 @@ public:
               [this](uint8_t b, int64_t now, std::vector<uint8_t>& out) {
                   printer_.Receive(b, now, out);
               },
-              nullptr, false) {
+              [this](const std::string& line) { log.push_back(line); }, false) {
         if (profile) printer_.AttachDevice(std::move(*profile));
         gLine = this;
     }
@@ -67,6 +67,7 @@ public:
     sim::Multiplexer& Mux() { return mux_; }
     uint64_t written = 0;
     std::vector<uint16_t> pauses;
+    std::vector<std::string> log;  // the multiplexer's log lines
 
 private:
     sim::Printer printer_;
@@ -269,11 +270,22 @@ TEST_F(MuxRecovery, TwoPieceAnswersAreJoined) {
     EXPECT_EQ(Stats().services[6], 1u);
     EXPECT_EQ(Stats().services[8], 1u);
 
-    // Control code 8: all of it in the first piece, the second one empty.
-    Start(Control(8, 1));
+    // Control code 8: all of it in the first piece, the second one empty;
+    // splits asked for besides keep their own point (half) afterwards.
+    f = Control(8, 1);
+    f.splitTimes = 2;
+    Start(f);
     ASSERT_EQ(SendBlock(2, 10), 0);
-    EXPECT_EQ(Stats().services[8], 1u);
+    ASSERT_EQ(SendBlock(3, 11), 0);
+    EXPECT_EQ(Stats().services[8], 3u);
     EXPECT_TRUE(Stored(2, 10));
+    std::vector<std::string> splits;
+    for (const std::string& line : gLine->log)
+        if (line.find("answer split") != std::string::npos) splits.push_back(line);
+    EXPECT_EQ(splits, (std::vector<std::string>{"mux: answer split after 2 bytes (--mux-split)",
+                                                "mux: answer split after 1 bytes (--mux-split)",
+                                                "mux: answer split after 1 bytes (--mux-split)"}))
+        << "control code 8, the rest of its block, the next block's first request";
 }
 
 TEST_F(MuxRecovery, GarbageBeforeTheIdentificationIsSkipped) {

@@ -30,7 +30,10 @@ constexpr char kUsage[] =
     "                     VALUE 0..0xFFFFFF (default 0). Waits MS ms (default 2000).\n"
     "\n"
     "Exit status: 0 done; 1 no answer (send) or fewer than K messages (watch)\n"
-    "within the timeout; 2 usage error; 3 the message bus cannot be used.\n";
+    "within the timeout; 2 usage error; 3 the message bus cannot be used (one\n"
+    "line on standard error says why); 4 no answer (send), and no process with\n"
+    "that id takes part in the bus: no driver runs under that process id (a\n"
+    "driver with an id override is known by its answer only).\n";
 
 const char* Name(char letter) {
     switch (letter) {
@@ -73,7 +76,10 @@ int Watch(uint32_t count, uint32_t timeoutMs) {
         uint32_t id = 0, value = 0;
         const char letter = vorin_server_fetch(&id, &value, timeoutMs);
         if (letter == 0) {
-            if (timeoutMs == 0xFFFFFFFFu) return 3;  // an unbounded wait failed
+            if (timeoutMs == 0xFFFFFFFFu) {
+                std::fprintf(stderr, "vorin-server: waiting on the message bus failed\n");
+                return 3;
+            }
             return count != 0 ? 1 : 0;
         }
         Print(id, letter, value);
@@ -103,7 +109,15 @@ int Send(uint32_t id, char letter, uint32_t value, uint32_t timeoutMs) {
             return 0;
         }
     }
-    std::printf("no answer from driver %u within %u ms\n", id, timeoutMs);
+    if (!vorin_channel_has_process(id)) {
+        std::printf(
+            "no answer from driver %u within %u ms: no process %u takes part in the "
+            "message bus, so no driver runs with that process id\n",
+            id, timeoutMs, id);
+        return 4;
+    }
+    std::printf("no answer from driver %u within %u ms: it runs but did not answer in time\n", id,
+                timeoutMs);
     return 1;
 }
 
@@ -139,6 +153,15 @@ int main(int argc, char** argv) {
     if (!haveMessage) return Usage("--message N is required");
     if (i >= argc) return Usage("say watch or send");
     const std::string command = argv[i++];
+    if (command != "watch" && command != "send")
+        return Usage(("unknown command " + command).c_str());
+    // Checked before anything is posted or awaited: a bus this process may
+    // not use would otherwise look like silence.
+    char why[256] = "";
+    if (!vorin_channel_usable(why)) {
+        std::fprintf(stderr, "vorin-server: the message bus cannot be used: %s\n", why);
+        return 3;
+    }
     vorin_set_message_number(message);
     if (command == "watch") {
         if (i < argc) {

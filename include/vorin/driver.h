@@ -163,6 +163,16 @@ uint8_t vorin_server_post(uint32_t driverId, char letter, uint32_t value);
   * to waitMs (0xFFFFFFFF: no bound); the sender in *driverId, its value in
  * *value (either may be NULL). 0 when none came. */
 char vorin_server_fetch(uint32_t* driverId, uint32_t* value, uint32_t waitMs);
+/* Whether this process can use the channel's message bus: 1 when it can;
+ * 0 when not, with one line saying why in why[256] (may be NULL), e.g. a bus
+ * folder open to other users on POSIX, or no window on Windows. */
+uint8_t vorin_channel_usable(char* why);
+/* 1 when a process with this id takes part in the message bus. It tells a
+ * driver that is not running from one that is slow to answer, for drivers
+ * that use their process id; a driver with an id override is not found. On
+ * Windows, as on POSIX, the bus is looked at for a participant of that
+ * process. */
+uint8_t vorin_channel_has_process(uint32_t pid);
 
 /* ---- Running a driver (the host's interface) -----------------------------
  * A host program runs one driver over one input file:

@@ -13,22 +13,25 @@ namespace vorin::test {
 
 inline link::OperacjePortu IdlePortTable() {
     return {
-        [](uint8_t) -> uint8_t { return 1; },                                   // SerialPortPresent
-        [](uint8_t, uint32_t, uint16_t, uint16_t) -> int32_t { return 0; },     // InitializePort
-        []() -> int32_t { return 0; },                                          // UnInitializePort
-        [](uint8_t) {},                                                         // UstawCTS
-        [](uint8_t) -> uint8_t { return 1; },                                   // ChangeParity
-        [](uint16_t) -> uint8_t { return 1; },                                  // ChangeSpeed
-        [](uint8_t) -> uint8_t { return 1; },                                   // UstawKanal
-        []() -> int32_t { return 1; },                                          // SetDTRLine
-        []() -> int32_t { return 1; },                                          // ClearDTRLine
-        []() -> int32_t { return 1; },                                          // SetRTSLine
-        []() -> int32_t { return 1; },                                          // ClearRTSLine
-        [](uint8_t) -> int32_t { return 1; },                                   // WriteByte
-        [](uint8_t* b) -> int32_t { *b = 0; return 0; },                        // ReadByte
-        []() -> int32_t { return 0; },                                          // ClearPort
-        []() -> uint8_t { return 0x80; },                                       // ModemStatus
-        [](uint16_t) {},                                                        // Opoznienie
+        [](uint8_t) -> uint8_t { return 1; },                                // SerialPortPresent
+        [](uint8_t, uint32_t, uint16_t, uint16_t) -> int32_t { return 0; },  // InitializePort
+        []() -> int32_t { return 0; },                                       // UnInitializePort
+        [](uint8_t) {},                                                      // UstawCTS
+        [](uint8_t) -> uint8_t { return 1; },                                // ChangeParity
+        [](uint16_t) -> uint8_t { return 1; },                               // ChangeSpeed
+        [](uint8_t) -> uint8_t { return 1; },                                // UstawKanal
+        []() -> int32_t { return 1; },                                       // SetDTRLine
+        []() -> int32_t { return 1; },                                       // ClearDTRLine
+        []() -> int32_t { return 1; },                                       // SetRTSLine
+        []() -> int32_t { return 1; },                                       // ClearRTSLine
+        [](uint8_t) -> int32_t { return 1; },                                // WriteByte
+        [](uint8_t* b) -> int32_t {
+            *b = 0;
+            return 0;
+        },                                 // ReadByte
+        []() -> int32_t { return 0; },     // ClearPort
+        []() -> uint8_t { return 0x80; },  // ModemStatus
+        [](uint16_t) {},                   // Opoznienie
     };
 }
 

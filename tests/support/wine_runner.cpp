@@ -54,10 +54,10 @@ WineRunner::WineRunner(const std::vector<std::string>& programs,
 // running server.
 void WineRunner::MapPorts(const std::map<int, std::string>& ports) {
     for (const auto& [port, path] : ports) {
-        RunQuiet({kWine, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v",
-                  "COM" + std::to_string(port), "/t", "REG_SZ", "/d",
-                  path.empty() ? PortPath(port) : path, "/f"},
-                 Env(), 120);
+        RunQuiet(
+            {kWine, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM" + std::to_string(port),
+             "/t", "REG_SZ", "/d", path.empty() ? PortPath(port) : path, "/f"},
+            Env(), 120);
     }
     RunQuiet({kWineServer, "-k"}, Env(), 30);
     RunQuiet({kWineServer, "-w"}, Env(), 30);
