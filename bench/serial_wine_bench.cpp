@@ -5,9 +5,11 @@
 //   serial_wine_bench.exe bytes COM COUNT [library|own]
 //       WriteByte COUNT times on COM (the other end must be drained), then
 //       this program's own overlapped WriteFile + wait on the same port, one
-//       byte a call with one reused event: microseconds a byte, median of
-//       rounds, and the ratio. With `library` or `own`, only that one (to
-//       count the Wine server's requests of each).
+//       byte a call with one reused event: microseconds a byte and the
+//       process's CPU microseconds a byte (medians of rounds; Wine counts CPU
+//       time in 10 ms ticks, so use some 20,000 bytes), and the ratio. With
+//       `library` or `own`, only that one (to count the Wine server's
+//       requests of each).
 //   serial_wine_bench.exe upload COM
 //       the whole code page upload through the link to a printer on COM (for
 //       `vorin-sim --pace 38400`): seconds, span / wire time, and the CPU
@@ -50,6 +52,25 @@ double MicrosPerCall(Clock::time_point start, int count) {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / count;
 }
 
+double ProcessCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+// Wall and process CPU microseconds a byte, each the median of the rounds.
+struct PerByte {
+    double wall = 0;
+    double cpu = 0;
+};
+
+PerByte Medians(std::vector<double> wall, std::vector<double> cpu) {
+    return {Median(std::move(wall)), Median(std::move(cpu))};
+}
+
 // One byte a call, as a program of its own would write it.
 class RawPort {
 public:
@@ -83,64 +104,60 @@ private:
     HANDLE event_;
 };
 
-// Median microseconds a byte of WriteByte over rounds; 0 when it failed.
-double LibraryMicros(int com, int count) {
-    std::vector<double> rounds;
+// WriteByte a byte over rounds; 0 when it failed.
+PerByte LibraryMicros(int com, int count) {
+    std::vector<double> rounds, cpu;
     for (int round = 0; round < kRounds; ++round) {
         if (InitializePort(static_cast<uint8_t>(com), 38400, 3, 3) != 0) {
             std::fprintf(stderr, "InitializePort(%d) failed\n", com);
-            return 0;
+            return {};
         }
+        const double cpuStart = ProcessCpuSeconds();
         const auto start = Clock::now();
         for (int i = 0; i < count; ++i)
             if (WriteByte(0x55) != 1) {
                 std::fprintf(stderr, "WriteByte failed\n");
                 UnInitializePort();
-                return 0;
+                return {};
             }
         rounds.push_back(MicrosPerCall(start, count));
+        cpu.push_back((ProcessCpuSeconds() - cpuStart) * 1e6 / count);
         UnInitializePort();
     }
-    return Median(rounds);
+    return Medians(rounds, cpu);
 }
 
 // The same for this program's own overlapped writes.
-double OwnMicros(int com, int count) {
-    std::vector<double> rounds;
+PerByte OwnMicros(int com, int count) {
+    std::vector<double> rounds, cpu;
     for (int round = 0; round < kRounds; ++round) {
         RawPort port(com);
         if (!port.Open()) {
             std::fprintf(stderr, "COM%d did not open\n", com);
-            return 0;
+            return {};
         }
+        const double cpuStart = ProcessCpuSeconds();
         const auto start = Clock::now();
         for (int i = 0; i < count; ++i)
             if (!port.WriteOne(0x55)) {
                 std::fprintf(stderr, "WriteFile failed\n");
-                return 0;
+                return {};
             }
         rounds.push_back(MicrosPerCall(start, count));
+        cpu.push_back((ProcessCpuSeconds() - cpuStart) * 1e6 / count);
     }
-    return Median(rounds);
+    return Medians(rounds, cpu);
 }
 
 int Bytes(int com, int count, const std::string& only) {
-    const double lib = only == "own" ? -1 : LibraryMicros(com, count);
-    const double own = only == "library" ? -1 : OwnMicros(com, count);
-    if (lib == 0 || own == 0) return 1;
-    if (lib > 0) std::printf("WriteByte %.1f us\n", lib);
-    if (own > 0) std::printf("overlapped WriteFile + wait %.1f us\n", own);
-    if (lib > 0 && own > 0) std::printf("ratio %.2f\n", lib / own);
+    const PerByte lib = only == "own" ? PerByte{-1, -1} : LibraryMicros(com, count);
+    const PerByte own = only == "library" ? PerByte{-1, -1} : OwnMicros(com, count);
+    if (lib.wall == 0 || own.wall == 0) return 1;
+    if (lib.wall > 0) std::printf("WriteByte %.1f us (cpu %.1f us)\n", lib.wall, lib.cpu);
+    if (own.wall > 0)
+        std::printf("overlapped WriteFile + wait %.1f us (cpu %.1f us)\n", own.wall, own.cpu);
+    if (lib.wall > 0 && own.wall > 0) std::printf("ratio %.2f\n", lib.wall / own.wall);
     return 0;
-}
-
-double ProcessCpuSeconds() {
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto seconds = [](const FILETIME& t) {
-        return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
 }
 
 int Upload(int com) {
