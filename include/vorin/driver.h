@@ -137,7 +137,7 @@ char* LiczbaNaNapis(int32_t value, char* output, uint8_t digits, uint8_t isSigne
 /* ---- Server command channel ---------------------------------------------
  * Messages: (message number, wParam, lParam) broadcast to every participant
  * (Windows: PostMessageA to HWND_BROADCAST; POSIX: the datagram socket bus,
- * see README). wParam is the driver id (the override set by the
+ * docs/server-channel.md). wParam is the driver id (the override set by the
  * configuration, else the process id); lParam bits 0-7 a letter, bits 8-31 a
  * value (capped at 0xFFFFFF). Drivers post upper-case letters, servers
  * lower-case commands: 'a' AVAILABLE -> 'A' 0; 'b' BREAK -> 'B' 0 and the
