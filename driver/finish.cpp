@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/driver_state.h"
+#include "driverfiles/file_byte_source.h"
 #include "driverfiles/linereader.h"
 #include "driverfiles/records.h"
 #include "driverfiles/text.h"
@@ -122,37 +123,6 @@ bool WriteRaw(std::int32_t handle, const std::string& text, const std::string& t
            static_cast<std::int64_t>(line.size());
 }
 
-// The source's bytes up to the size it had when the copy began: a source
-// that grows while it is copied (another process, or a link that makes it
-// the destination after all) cannot keep the copy going.
-class BoundedSource final : public df::ByteSource {
-public:
-    BoundedSource(std::int32_t handle, std::int64_t size) : handle_(handle), left_(size) {}
-    Result Next(std::uint8_t& byte) override {
-        if (pos_ == len_) {
-            if (left_ <= 0) return Result::End;
-            const std::size_t want = left_ < static_cast<std::int64_t>(sizeof buf_)
-                                         ? static_cast<std::size_t>(left_)
-                                         : sizeof buf_;
-            const std::int64_t n = pf::FileRead(handle_, buf_, want);
-            if (n < 0) return Result::Failure;
-            if (n == 0) return Result::End;
-            left_ -= n;
-            len_ = static_cast<std::size_t>(n);
-            pos_ = 0;
-        }
-        byte = buf_[pos_++];
-        return Result::Byte;
-    }
-
-private:
-    std::int32_t handle_;
-    std::int64_t left_;
-    std::uint8_t buf_[4096];
-    std::size_t len_ = 0;
-    std::size_t pos_ = 0;
-};
-
 void CopyOne(const std::string& source, const std::string& destination, const std::string& header) {
     if (source.empty() || destination.size() > df::kTextMax) return;
     std::int32_t in = -1;
@@ -168,7 +138,8 @@ void CopyOne(const std::string& source, const std::string& destination, const st
         const std::int64_t size = pf::FileSize(in);
         if (!same && size >= 0) {
             std::string terminator = df::LineTerminator();
-            BoundedSource bytes(in, size);
+            // Only the bytes the source had when the copy began.
+            df::FileByteSource bytes(in, size);
             char line[df::kTextSize];
             bool terminated = true;
             bool ok = WriteRaw(out, header, terminator);

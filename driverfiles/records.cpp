@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "driverfiles/file_byte_source.h"
 #include "driverfiles/linereader.h"
 #include "driverfiles/text.h"
 #include "platform/file.h"
@@ -25,39 +26,6 @@ SharedTexts& TheSharedTexts() {
 }
 
 std::atomic<LineCountNotice> gNotice{nullptr};
-
-// Reads a file in chunks and, when done, moves the file position back to
-// just after the last byte the line reader took, so the file position is
-// exactly where a byte-by-byte reader would have left it.
-class FileByteSource final : public ByteSource {
-public:
-    explicit FileByteSource(std::int32_t handle)
-        : handle_(handle), chunk_(pf::FileSeekRelative(handle, 0) ? sizeof buf_ : 1) {}
-    ~FileByteSource() {
-        if (len_ > pos_) pf::FileSeekRelative(handle_, -static_cast<std::int64_t>(len_ - pos_));
-    }
-    FileByteSource(const FileByteSource&) = delete;
-    FileByteSource& operator=(const FileByteSource&) = delete;
-
-    Result Next(std::uint8_t& byte) override {
-        if (pos_ == len_) {
-            std::int64_t n = pf::FileRead(handle_, buf_, chunk_);
-            if (n < 0) return Result::Failure;
-            if (n == 0) return Result::End;
-            len_ = static_cast<std::size_t>(n);
-            pos_ = 0;
-        }
-        byte = buf_[pos_++];
-        return Result::Byte;
-    }
-
-private:
-    std::int32_t handle_;
-    std::size_t chunk_;
-    std::uint8_t buf_[512];
-    std::size_t len_ = 0;
-    std::size_t pos_ = 0;
-};
 
 void CountDataLine(bool reading, std::int32_t handle) {
     DriverFileState& st = TheDriverFileState();
